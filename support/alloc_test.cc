@@ -1,0 +1,143 @@
+#include "support/alloc.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+const std::string kTotal = "after a total of [0-9]+ bytes\n$";
+// The message opens with an empty line; the sanitizer allocator may warn first.
+const std::string kStart = "(^|\n)\n";
+void* volatile held_block;  // reachable from a global, so the leak checker stays quiet
+
+TEST(CheckedAlloc, ImpossibleRequestPrintsTheMessageAndExitsOne) {
+  struct Case {
+    const char* label;
+    std::function<void()> request;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"alloc", [] { checked_alloc(SIZE_MAX); },
+       kStart + "out of memory allocating 18446744073709551615 bytes " + kTotal},
+      {"realloc of null", [] { checked_realloc(nullptr, SIZE_MAX); },
+       kStart + "out of memory allocating 18446744073709551615 bytes " + kTotal},
+      {"realloc of a block",
+       [] {
+         held_block = checked_alloc(8);
+         checked_realloc(held_block, SIZE_MAX - 4096);
+       },
+       kStart + "out of memory allocating 18446744073709547519 bytes " + kTotal},
+      {"calloc", [] { checked_calloc(SIZE_MAX / 2, 2); },
+       kStart + "out of memory allocating 18446744073709551614 bytes " + kTotal},
+      {"named program",
+       [] {
+         set_alloc_program_name("tool");
+         checked_alloc(SIZE_MAX);
+       },
+       kStart + "tool: out of memory allocating 18446744073709551615 bytes " + kTotal},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EXIT(c.request(), testing::ExitedWithCode(1), c.expected);
+  }
+}
+
+TEST(CheckedAlloc, LaterProgramNameReplacesTheFirst) {
+  EXPECT_EXIT(
+      {
+        set_alloc_program_name("first");
+        set_alloc_program_name("second");
+        checked_alloc(SIZE_MAX);
+      },
+      testing::ExitedWithCode(1), kStart + "second: out of memory allocating 18446744073709551615 ");
+}
+
+void starve_data_segment() {
+  rlimit limit;
+  limit.rlim_cur = limit.rlim_max = 1 << 20;
+  setrlimit(RLIMIT_DATA, &limit);
+}
+
+// Requests of 0 are served as 1 byte, and a failure reports 1. Starving the
+// data segment makes even that fail; the sanitizers' allocator ignores the limit.
+TEST(CheckedAlloc, FailedZeroByteRequestReportsOneByte) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizer allocator does not honour RLIMIT_DATA";
+  const std::function<void()> requests[] = {
+      [] { checked_alloc(0); },
+      [] { checked_calloc(0, 8); },
+      [] { checked_calloc(8, 0); },
+      [] { checked_realloc(nullptr, 0); },
+  };
+  for (const auto& request : requests) {
+    EXPECT_EXIT(
+        {
+          starve_data_segment();
+          for (;;) request();
+        },
+        testing::ExitedWithCode(1), kStart + "out of memory allocating 1 bytes " + kTotal);
+  }
+}
+
+TEST(CheckedAlloc, ZeroSizesGiveDistinctUsableBlocks) {
+  char* a = static_cast<char*>(checked_alloc(0));
+  char* b = static_cast<char*>(checked_alloc(0));
+  EXPECT_NE(a, b);
+  a[0] = 'x';
+
+  char* zeroed = static_cast<char*>(checked_calloc(0, 8));
+  EXPECT_EQ(zeroed[0], '\0');
+
+  char* grown = static_cast<char*>(checked_realloc(nullptr, 16));
+  memset(grown, 'y', 16);
+  // A request of 0 keeps the block at one byte instead of releasing it.
+  char* shrunk = static_cast<char*>(checked_realloc(grown, 0));
+  ASSERT_NE(shrunk, nullptr);
+  EXPECT_EQ(shrunk[0], 'y');
+
+  char* copy = checked_strdup("abc");
+  EXPECT_STREQ(copy, "abc");
+  for (void* block : {static_cast<void*>(a), static_cast<void*>(b), static_cast<void*>(zeroed),
+                      static_cast<void*>(shrunk), static_cast<void*>(copy)})
+    free(block);
+}
+
+TEST(FatalExit, RunsHookAndExitHandlersThenExitsWithStatus) {
+  EXPECT_EXIT(
+      {
+        atexit([] { fputs("exit handler ran\n", stderr); });
+        fatal_exit_hook = [] { fputs("hook ran\n", stderr); };
+        fatal_exit(7);
+      },
+      testing::ExitedWithCode(7), "^hook ran\nexit handler ran\n$");
+  EXPECT_EXIT(fatal_exit(3), testing::ExitedWithCode(3), "^$");
+}
+
+TEST(FatalExit, OutOfMemoryRunsTheHook) {
+  EXPECT_EXIT(
+      {
+        fatal_exit_hook = [] { fputs("cleaned up\n", stderr); };
+        checked_alloc(SIZE_MAX);
+      },
+      testing::ExitedWithCode(1), "bytes\ncleaned up\n$");
+}
+
+}  // namespace

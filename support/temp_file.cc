@@ -1,0 +1,61 @@
+#include "support/temp_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/alloc.h"
+
+namespace {
+
+char* chosen_directory = nullptr;
+
+bool usable(const char* directory) {
+  return directory != nullptr && access(directory, R_OK | W_OK | X_OK) == 0;
+}
+
+const char* first_usable_directory() {
+  const char* candidates[] = {getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"),
+                              "/tmp",           "/var/tmp",    "/usr/tmp",
+                              "/tmp"};
+  for (const char* candidate : candidates)
+    if (usable(candidate)) return candidate;
+  return ".";
+}
+
+}  // namespace
+
+const char* temp_directory() {
+  if (chosen_directory != nullptr) return chosen_directory;
+  const char* directory = first_usable_directory();
+  size_t length = strlen(directory);
+  // The '/' goes on even after a trailing one: names stay predictable.
+  char* copy = static_cast<char*>(checked_alloc(length + 2));
+  memcpy(copy, directory, length);
+  copy[length] = '/';
+  copy[length + 1] = '\0';
+  chosen_directory = copy;
+  return chosen_directory;
+}
+
+char* reserve_temp_file(const char* suffix) {
+  const char* directory = temp_directory();
+  if (suffix == nullptr) suffix = "";
+  size_t directory_length = strlen(directory);
+  size_t suffix_length = strlen(suffix);
+  char* name = static_cast<char*>(checked_alloc(directory_length + 8 + suffix_length + 1));
+  memcpy(name, directory, directory_length);
+  memcpy(name + directory_length, "ccXXXXXX", 8);
+  memcpy(name + directory_length + 8, suffix, suffix_length + 1);
+
+  int fd = mkstemps(name, static_cast<int>(suffix_length));
+  if (fd == -1) {
+    fprintf(stderr, "Cannot create temporary file in %s: %s\n", directory, strerror(errno));
+    abort();
+  }
+  if (close(fd) != 0) abort();
+  return name;
+}

@@ -1,0 +1,11 @@
+// Temporary files. The directory is chosen once per run (TMPDIR, TMP, TEMP,
+// /tmp, /var/tmp, /usr/tmp, /tmp, else ".") and always ends with '/'.
+// Failure to create a file prints a message and aborts; nothing returns null.
+#pragma once
+
+// The chosen directory; owned by this module, the same string on every call.
+const char* temp_directory();
+
+// Creates a new, empty, closed file named <dir>ccXXXXXX<suffix> and returns its
+// name, which the caller owns. A null suffix counts as empty.
+char* reserve_temp_file(const char* suffix);

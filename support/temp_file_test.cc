@@ -1,0 +1,145 @@
+#include "support/temp_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A private directory that every candidate test can point variables at.
+class TempFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/temp_file_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    usable_ = root_ + "/usable";
+    // Root passes every permission check on a directory, so the unusable
+    // candidate is one that does not exist.
+    missing_ = root_ + "/missing";
+    ASSERT_EQ(mkdir(usable_.c_str(), 0700), 0);
+  }
+  void TearDown() override {
+    std::string command = "rm -rf '" + root_ + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
+  }
+  std::string root_, usable_, missing_;
+};
+
+// The directory is chosen once per process, so each case runs in a fresh
+// child (death tests re-execute the test binary in this style).
+TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Case {
+    const char* tmpdir;
+    const char* tmp;
+    const char* temp;
+    std::string expected;
+  };
+  const std::string u = usable_, r = missing_, u_slash = usable_ + "/";
+  const Case cases[] = {
+      {u.c_str(), nullptr, nullptr, u + "/"},
+      {r.c_str(), u.c_str(), nullptr, u + "/"},
+      {"", nullptr, u.c_str(), u + "/"},
+      {nullptr, r.c_str(), u.c_str(), u + "/"},
+      {r.c_str(), r.c_str(), r.c_str(), "/tmp/"},
+      {nullptr, nullptr, nullptr, "/tmp/"},
+      {u_slash.c_str(), nullptr, nullptr, u + "//"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    auto choose = [&c] {
+      const char* names[] = {"TMPDIR", "TMP", "TEMP"};
+      const char* values[] = {c.tmpdir, c.tmp, c.temp};
+      for (int i = 0; i < 3; ++i) {
+        if (values[i] != nullptr)
+          setenv(names[i], values[i], 1);
+        else
+          unsetenv(names[i]);
+      }
+      const char* chosen = temp_directory();
+      fprintf(stderr, "chose %s\n", chosen);
+      exit(std::string(chosen) == c.expected ? 0 : 1);
+    };
+    EXPECT_EXIT(choose(), testing::ExitedWithCode(0), "");
+  }
+}
+
+TEST_F(TempFileTest, DirectoryIsChosenOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("TMPDIR", usable_.c_str(), 1);
+        const char* first = temp_directory();
+        setenv("TMPDIR", "/", 1);
+        exit(temp_directory() == first && std::string(first) == usable_ + "/" ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST_F(TempFileTest, NothingUsableFallsBackToCurrentDirectory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Inside an empty root none of the fixed candidates exists.
+  EXPECT_EXIT(
+      {
+        unsetenv("TMPDIR");
+        unsetenv("TMP");
+        setenv("TEMP", "/nonexistent", 1);
+        if (chroot(usable_.c_str()) != 0 || chdir("/") != 0) exit(2);
+        char* name = reserve_temp_file(".o");
+        bool ok = strcmp(temp_directory(), "./") == 0 && strncmp(name, "./cc", 4) == 0 &&
+                  access(name, F_OK) == 0;
+        free(name);
+        _exit(ok ? 0 : 1);  // the leak checker cannot run without /proc
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST_F(TempFileTest, ReservedNamesHaveTheLayoutAndExist) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Case {
+    const char* suffix;
+    const char* expected_end;
+  };
+  const Case cases[] = {{nullptr, ""}, {"", ""}, {".o", ".o"}, {"XXXXXX.s", "XXXXXX.s"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected_end);
+    auto reserve = [&] {
+      setenv("TMPDIR", usable_.c_str(), 1);
+      char* name = reserve_temp_file(c.suffix);
+      std::string text = name;
+      std::string head = usable_ + "/cc";
+      size_t end_length = strlen(c.expected_end);
+      struct stat info;
+      bool ok = text.size() == head.size() + 6 + end_length &&
+                text.compare(0, head.size(), head) == 0 &&
+                text.compare(head.size(), 6, "XXXXXX") != 0 &&
+                text.compare(text.size() - end_length, end_length, c.expected_end) == 0 &&
+                stat(name, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
+      char* second = reserve_temp_file(c.suffix);
+      ok = ok && strcmp(name, second) != 0;
+      free(name);
+      free(second);
+      exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(reserve(), testing::ExitedWithCode(0), "");
+  }
+}
+
+TEST_F(TempFileTest, UncreatableFileAborts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // access() grants root everything here, yet no file can be created.
+  EXPECT_EXIT(
+      {
+        setenv("TMPDIR", "/proc", 1);
+        reserve_temp_file(".o");
+      },
+      testing::KilledBySignal(SIGABRT), "^Cannot create temporary file in /proc/: .+\n");
+}
+
+}  // namespace
