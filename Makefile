@@ -17,3 +17,6 @@ check: build
 
 clean:
 	rm -rf $(BUILD)
+
+bench: build
+	bash bench/run.sh $(BUILD)

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Start-up cost of vesk-nm: wall time against a direct start and against a
+# minimal spawn-and-wait program, then the wrapper's own instruction count.
+set -euo pipefail
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build}" && pwd)
+runs=${RUNS:-2000}
+work=$build/bench-run
+rm -rf "$work"
+tree=$work/toolchain
+bash "$src/demo/stage-tree.sh" "$build" "$tree" "$build/bench/bench_trivial_tool"
+plugin=$tree/libexec/vesk/epiphany-elf/4.9.2/libtarn_plugin.so
+
+echo "== wall time"
+"$build/bench/bench_startup" "$build/bench/bench_trivial_tool" "$build/bench/bench_min_wrapper" \
+  "$tree/bin/vesk-nm" "$plugin" "$runs"
+
+echo "== instructions (valgrind callgrind, children not traced)"
+if ! command -v valgrind >/dev/null 2>&1; then
+  echo "valgrind is not installed; skipped"
+  exit 0
+fi
+count() {
+  valgrind --tool=callgrind --trace-children=no --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+b=$(count "$build/bench/bench_min_wrapper" "$tree/epiphany-elf/bin/nm" --plugin "$plugin" -g file.o)
+c=$(count "$tree/bin/vesk-nm" -g file.o)
+echo "b  minimal static spawn-and-wait: $b"
+echo "c  vesk-nm:                       $c   (goal: at most 60000)"

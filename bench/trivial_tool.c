@@ -1,0 +1,4 @@
+/* The cheapest possible tool: ignores its arguments and succeeds. */
+int main(void) {
+  return 0;
+}

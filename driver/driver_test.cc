@@ -1,0 +1,447 @@
+// End-to-end tests: the built programs run from throw-away installation trees
+// with a stand-in tool, in an environment each test spells out in full.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/wrapper.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text, fs::perms mode) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+  fs::permissions(path, mode);
+}
+
+void install_copy(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms(0755));
+}
+
+struct Outcome {
+  int exit_code = -1;  // -1 when the program died by a signal
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string program;  // file to execute; argv[0] may differ
+  Strings argv;
+  Strings env;
+  std::string input;
+  std::string cwd;
+  std::vector<int> closed;  // standard descriptors closed in the child
+};
+
+// A directory of its own per test: the installation tree lives at base/tree,
+// so every ".." the wrapper climbs stays inside the test's own files.
+class WrapperTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/wrapper_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base_ = fs::canonical(pattern);
+    root_ = base_ / "tree";
+    scratch_ = base_ / "scratch";
+    fs::create_directories(scratch_);
+    record_ = scratch_ / "record";
+  }
+  void TearDown() override { fs::remove_all(base_); }
+
+  // The relocatable layout both programs expect.
+  void build_tree(bool with_plugin = true, bool with_tools = true) {
+    install_copy(VESK_NM_PATH, root_ / "bin/vesk-nm");
+    install_copy(VESK_RANLIB_PATH, root_ / "bin/vesk-ranlib");
+    fs::create_directories(root_ / "lib/vesk/epiphany-elf/4.9.2");
+    fs::create_directories(libexec_dir());
+    if (with_plugin) write_file(libexec_dir() / "libtarn_plugin.so", "plugin", fs::perms(0644));
+    if (with_tools) {
+      install_copy(STAND_IN_TOOL_PATH, root_ / "epiphany-elf/bin/nm");
+      install_copy(STAND_IN_TOOL_PATH, root_ / "epiphany-elf/bin/ranlib");
+    }
+  }
+  fs::path libexec_dir() const { return root_ / "libexec/vesk/epiphany-elf/4.9.2"; }
+
+  // Where the wrapper finds things, spelled the way its relocation spells them.
+  std::string tool_dir(const fs::path& root) const {
+    return root.string() + "/bin/../lib/vesk/epiphany-elf/4.9.2/../../../../epiphany-elf/bin/";
+  }
+  std::string plugin_path(const fs::path& root) const {
+    return root.string() + "/bin/../libexec/vesk/epiphany-elf/4.9.2/libtarn_plugin.so";
+  }
+
+  Strings base_env() const {
+    return {"PATH=" + (base_ / "empty-path").string(), "STAND_IN_RECORD=" + record_.string()};
+  }
+
+  Outcome run(RunOptions options) {
+    if (options.cwd.empty()) options.cwd = scratch_.string();
+    fs::path in = scratch_ / "stdin", out = scratch_ / "stdout", err = scratch_ / "stderr";
+    write_file(in, options.input, fs::perms(0644));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (int fd : options.closed) posix_spawn_file_actions_addclose(&actions, fd);
+    posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+    std::vector<char*> argv, env;
+    for (std::string& s : options.argv) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    for (std::string& s : options.env) env.push_back(s.data());
+    env.push_back(nullptr);
+    pid_t pid;
+    int rc = posix_spawn(&pid, options.program.c_str(), &actions, nullptr, argv.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome outcome;
+    EXPECT_EQ(rc, 0) << strerror(rc);
+    if (rc != 0) return outcome;
+    int status;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+    outcome.out = read_file(out);
+    outcome.err = read_file(err);
+    return outcome;
+  }
+
+  // Runs bin/<program> by its full path with the given arguments.
+  Outcome run_installed(const std::string& program, const Strings& args, Strings env = {}) {
+    Strings full_env = base_env();
+    full_env.insert(full_env.end(), env.begin(), env.end());
+    std::string path = (root_ / "bin" / program).string();
+    Strings argv{path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run({path, argv, full_env, "", "", {}});
+  }
+
+  // The tool's recorded argument vectors, one per run.
+  Strings recorded() const {
+    Strings args;
+    std::string text = read_file(record_);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
+      args.push_back(text.substr(start, end - start));
+    return args;
+  }
+  bool tool_ran() const { return fs::exists(record_); }
+
+  Strings expected_args(const fs::path& root, const std::string& tool, const Strings& args) {
+    Strings expected{tool_dir(root) + tool, "--plugin", plugin_path(root)};
+    expected.insert(expected.end(), args.begin(), args.end());
+    return expected;
+  }
+
+  fs::path base_, root_, scratch_, record_;
+};
+
+TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
+  build_tree();
+  std::string long_argument(100000, 'x');
+  Strings many;
+  for (int i = 0; i < 3000; ++i) many.push_back("arg" + std::to_string(i));
+  const Strings cases[] = {
+      {},
+      {"-g", "file.o"},
+      {"", " spaced out ", "new\nline", "--plugin", "-", "\xff\xfe", "$HOME*?", "'\"\\"},
+      {long_argument},
+      many,
+  };
+  for (const std::string tool : {"nm", "ranlib"}) {
+    for (const Strings& args : cases) {
+      SCOPED_TRACE(tool + " with " + std::to_string(args.size()) + " arguments");
+      fs::remove(record_);
+      Outcome outcome = run_installed("vesk-" + tool, args);
+      EXPECT_EQ(outcome.exit_code, 0);
+      EXPECT_EQ(outcome.err, "");
+      EXPECT_EQ(recorded(), expected_args(root_, tool, args));
+    }
+  }
+}
+
+TEST_F(WrapperTest, ExitCodeOfTheToolBecomesOurs) {
+  build_tree();
+  for (int code : {0, 1, 3, 127, 255}) {
+    SCOPED_TRACE(code);
+    Outcome outcome = run_installed("vesk-nm", {"x"}, {"STAND_IN_EXIT=" + std::to_string(code)});
+    EXPECT_EQ(outcome.exit_code, code);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+TEST_F(WrapperTest, DeathBySignalIsReportedWithItsText) {
+  build_tree();
+  std::string tool = tool_dir(root_) + "nm";
+  for (int number : {SIGKILL, SIGTERM, SIGABRT}) {
+    SCOPED_TRACE(number);
+    Outcome outcome = run_installed("vesk-nm", {}, {"STAND_IN_SIGNAL=" + std::to_string(number)});
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, tool + " terminated with signal " + std::to_string(number) + " [" +
+                               strsignal(number) + "]\n");
+  }
+}
+
+// Whether a core is written depends on the machine; the tool run directly tells.
+TEST_F(WrapperTest, CoreDumpIsNamedWhenTheToolDumpedCore) {
+  build_tree();
+  Strings env = base_env();
+  env.push_back("STAND_IN_SIGNAL=" + std::to_string(SIGSEGV));
+  env.push_back("STAND_IN_CORE=1");
+  std::string tool = tool_dir(root_) + "nm";
+  pid_t pid;
+  char* argv[] = {tool.data(), nullptr};
+  std::vector<char*> envp;
+  for (std::string& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+  int status;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  std::string suffix = WCOREDUMP(status) ? ", core dumped" : "";
+
+  Outcome outcome = run({(root_ / "bin/vesk-nm").string(), {"vesk-nm-by-path"}, env, "", "", {}});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err,
+            tool + " terminated with signal 11 [" + strsignal(SIGSEGV) + "]" + suffix + "\n");
+}
+
+TEST_F(WrapperTest, MissingPluginEndsBeforeTheToolIsSought) {
+  build_tree(/*with_plugin=*/false);
+  struct Case {
+    std::string argv0;
+    std::string printed;
+  };
+  std::string path = (root_ / "bin/vesk-nm").string();
+  const Case cases[] = {
+      {path, path},
+      {root_.string() + "/bin/./vesk-nm", root_.string() + "/bin/./vesk-nm"},
+      {"", "vesk-nm"},  // what this kernel hands over for an empty argument vector
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argv0);
+    Outcome outcome = run({path, {c.argv0}, base_env(), "", "", {}});
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, c.printed + ": Cannot find plugin 'libtarn_plugin.so'\n");
+    EXPECT_FALSE(tool_ran());
+  }
+}
+
+TEST_F(WrapperTest, MissingToolNamesTheTargetPrefixedName) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  // A bare tool name on PATH is never taken.
+  install_copy(STAND_IN_TOOL_PATH, base_ / "host-bin/nm");
+  install_copy(STAND_IN_TOOL_PATH, base_ / "host-bin/ranlib");
+  const Strings paths[] = {{"PATH=" + (base_ / "host-bin").string()}, {"PATH="}, {}};
+  for (const Strings& path_setting : paths) {
+    for (const std::string tool : {"nm", "ranlib"}) {
+      SCOPED_TRACE(tool + (path_setting.empty() ? " with PATH unset" : " " + path_setting[0]));
+      std::string program = (root_ / "bin" / ("vesk-" + tool)).string();
+      Strings env{"STAND_IN_RECORD=" + record_.string()};
+      env.insert(env.end(), path_setting.begin(), path_setting.end());
+      Outcome outcome = run({program, {program}, env, "", "", {}});
+      EXPECT_EQ(outcome.exit_code, 1);
+      EXPECT_EQ(outcome.err, program + ": Cannot find binary 'epiphany-elf-" + tool + "'\n");
+      EXPECT_FALSE(tool_ran());
+    }
+  }
+}
+
+TEST_F(WrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  install_copy(STAND_IN_TOOL_PATH, base_ / "host-bin/nm");
+  install_copy(STAND_IN_TOOL_PATH, base_ / "cross-bin/epiphany-elf-nm");
+  // An empty PATH element means the current directory.
+  install_copy(STAND_IN_TOOL_PATH, scratch_ / "epiphany-elf-nm");
+  struct Case {
+    std::string path;
+    std::string found;
+  };
+  const Case cases[] = {
+      {(base_ / "host-bin").string() + ":" + (base_ / "cross-bin").string(),
+       (base_ / "cross-bin/epiphany-elf-nm").string()},
+      {(base_ / "host-bin").string() + "::" + (base_ / "cross-bin").string(), "./epiphany-elf-nm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    fs::remove(record_);
+    std::string program = (root_ / "bin/vesk-nm").string();
+    Outcome outcome = run({program,
+                           {program, "a.o"},
+                           {"PATH=" + c.path, "STAND_IN_RECORD=" + record_.string()},
+                           "",
+                           "",
+                           {}});
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_EQ(recorded(), (Strings{c.found, "--plugin", plugin_path(root_), "a.o"}));
+  }
+}
+
+TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
+  build_tree(/*with_plugin=*/false, /*with_tools=*/false);
+  std::string tool_bin = tool_dir(root_);
+  std::string libexec = root_.string() + "/bin/../libexec/vesk/epiphany-elf/4.9.2/";
+  // The target's bin directory comes first, for the plugin as for the tool.
+  write_file(root_ / "epiphany-elf/bin/libtarn_plugin.so", "", fs::perms(0644));
+  write_file(libexec_dir() / "libtarn_plugin.so", "", fs::perms(0644));
+  install_copy(STAND_IN_TOOL_PATH, libexec_dir() / "nm");
+  Outcome outcome = run_installed("vesk-nm", {});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(recorded(), (Strings{libexec + "nm", "--plugin", tool_bin + "libtarn_plugin.so"}));
+
+  fs::remove(record_);
+  install_copy(STAND_IN_TOOL_PATH, root_ / "epiphany-elf/bin/nm");
+  // A directory or a file without execute permission under the tool's name is passed over.
+  fs::create_directories(root_ / "epiphany-elf/bin/ranlib");
+  write_file(libexec_dir() / "ranlib", "", fs::perms(0644));
+  outcome = run_installed("vesk-nm", {});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(recorded(), (Strings{tool_bin + "nm", "--plugin", tool_bin + "libtarn_plugin.so"}));
+  outcome = run_installed("vesk-ranlib", {});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err,
+            (root_ / "bin/vesk-ranlib").string() + ": Cannot find binary 'epiphany-elf-ranlib'\n");
+}
+
+TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
+  build_tree();
+  fs::path moved = base_ / "moved";
+  fs::rename(root_, moved);
+  fs::create_directories(base_ / "links");
+  fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
+  install_copy(VESK_NM_PATH, base_ / "elsewhere/vesk-nm");
+  std::string real = (moved / "bin/vesk-nm").string();
+  std::string record = "STAND_IN_RECORD=" + record_.string();
+  std::string moved_bin = (moved / "bin").string();
+  struct Case {
+    const char* label;
+    RunOptions options;
+  };
+  const Case cases[] = {
+      {"moved tree", {real, {real, "m"}, {record}, "", "", {}}},
+      {"symbolic link from elsewhere",
+       {(base_ / "links/vesk-nm").string(),
+        {(base_ / "links/vesk-nm").string(), "m"},
+        {record},
+        "",
+        "",
+        {}}},
+      {"bare name through PATH",
+       {real, {"vesk-nm", "m"}, {"PATH=/nonexistent::" + moved_bin, record}, "", "", {}}},
+      {"relative and untidy path",
+       {real, {"moved/bin//./vesk-nm", "m"}, {record}, "", base_.string(), {}}},
+      {"exec prefix",
+       {(base_ / "elsewhere/vesk-nm").string(),
+        {"anything", "m"},
+        {"VESK_EXEC_PREFIX=" + moved_bin + "/", record},
+        "",
+        "",
+        {}}},
+      {"empty exec prefix means the bare name",
+       {(base_ / "elsewhere/vesk-nm").string(),
+        {"anything", "m"},
+        {"VESK_EXEC_PREFIX=", "PATH=" + moved_bin, record},
+        "",
+        "",
+        {}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(record_);
+    Outcome outcome = run(c.options);
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(recorded(), expected_args(moved, "nm", {"m"}));
+  }
+}
+
+TEST_F(WrapperTest, ExecPrefixWithoutTrailingSlashFindsNothing) {
+  build_tree();
+  std::string program = (root_ / "bin/vesk-nm").string();
+  Outcome outcome =
+      run({program, {program}, {"VESK_EXEC_PREFIX=" + (root_ / "bin").string()}, "", "", {}});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err, program + ": Cannot find plugin 'libtarn_plugin.so'\n");
+}
+
+TEST_F(WrapperTest, StandardStreamsPassThrough) {
+  build_tree();
+  std::string input;
+  for (int i = 0; i < 300000; ++i) input.push_back(static_cast<char>(i * 7));
+  std::string program = (root_ / "bin/vesk-nm").string();
+  Strings env = base_env();
+  env.push_back("STAND_IN_ECHO=1");
+  Outcome outcome = run({program, {program}, env, input, "", {}});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.out, input);
+}
+
+TEST_F(WrapperTest, ClosedStandardDescriptorsAtStart) {
+  build_tree();
+  std::string program = (root_ / "bin/vesk-nm").string();
+  Outcome outcome = run({program, {program, "q"}, base_env(), "", "", {0, 1}});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(recorded(), expected_args(root_, "nm", {"q"}));
+
+  fs::remove(libexec_dir() / "libtarn_plugin.so");
+  outcome = run({program, {program}, base_env(), "", "", {0, 1, 2}});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.signal, 0);
+}
+
+TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  write_file(root_ / "epiphany-elf/bin/nm", "#!/nonexistent/interpreter\n", fs::perms(0755));
+  Outcome outcome = run_installed("vesk-nm", {});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
+}
+
+// The kernel never passes an empty argument vector, so call the entry directly.
+TEST_F(WrapperTest, EmptyArgumentVectorUsesTheProgramsOwnName) {
+  build_tree();
+  char* no_arguments[] = {nullptr};
+  auto without_prefix = [&] {
+    unsetenv("VESK_EXEC_PREFIX");
+    setenv("PATH", (base_ / "empty-path").c_str(), 1);
+    exit(wrapper_main(0, no_arguments));
+  };
+  EXPECT_EXIT(without_prefix(), testing::ExitedWithCode(1),
+              "^vesk-nm: Cannot find plugin 'libtarn_plugin.so'\n$");
+
+  auto with_prefix = [&] {
+    setenv("VESK_EXEC_PREFIX", (root_.string() + "/bin/").c_str(), 1);
+    setenv("STAND_IN_RECORD", record_.c_str(), 1);
+    setenv("STAND_IN_EXIT", "4", 1);
+    exit(wrapper_main(0, no_arguments));
+  };
+  EXPECT_EXIT(with_prefix(), testing::ExitedWithCode(4), "^$");
+  EXPECT_EQ(recorded(), expected_args(root_, "nm", {}));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// A stand-in for the wrapped tool. It appends its arguments, each ended by a
+// NUL byte, to the file named by STAND_IN_RECORD; copies standard input to
+// standard output when STAND_IN_ECHO is set; then raises STAND_IN_SIGNAL or
+// exits with STAND_IN_EXIT (default 0).
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+  if (const char* record = getenv("STAND_IN_RECORD")) {
+    FILE* out = fopen(record, "ab");
+    if (out == nullptr) return 120;
+    for (int i = 0; i < argc; ++i) fwrite(argv[i], 1, strlen(argv[i]) + 1, out);
+    if (fclose(out) != 0) return 121;
+  }
+  if (getenv("STAND_IN_ECHO") != nullptr) {
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(0, buffer, sizeof buffer)) > 0)
+      if (write(1, buffer, static_cast<size_t>(n)) != n) return 122;
+  }
+  if (const char* number = getenv("STAND_IN_SIGNAL")) {
+    if (getenv("STAND_IN_CORE") != nullptr) {
+      rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+      setrlimit(RLIMIT_CORE, &unlimited);
+    }
+    int signal_number = atoi(number);
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+    return 123;
+  }
+  const char* code = getenv("STAND_IN_EXIT");
+  return code != nullptr ? atoi(code) : 0;
+}
