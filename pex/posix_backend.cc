@@ -1,0 +1,259 @@
+#include "pex/posix_backend.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+extern char** environ;
+
+namespace {
+
+int spawn_with_posix(pid_t* pid, const char* program, char* const* argv, char* const* environment,
+                     bool path_search) {
+  return path_search ? posix_spawnp(pid, program, nullptr, nullptr, argv, environment)
+                     : posix_spawn(pid, program, nullptr, nullptr, argv, environment);
+}
+
+void sleep_seconds(unsigned int seconds) {
+  sleep(seconds);
+}
+
+int open_for_reading(pex_pipeline*, const char* name, int) {
+  return open(name, O_RDONLY);
+}
+
+int open_for_writing(pex_pipeline*, const char* name, int) {
+  return open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+}
+
+int close_descriptor(pex_pipeline*, int fd) {
+  return close(fd);
+}
+
+// Pipe ends are close-on-exec so that no child inherits them under their own
+// numbers (a stage would otherwise hold the read end of its own error pipe);
+// spawn_child's dup2 into the standard slots gives the child its copies. An
+// end that landed in a standard slot stands for that slot and stays inheritable.
+int create_pipe(pex_pipeline*, int* fds, int) {
+  if (pipe2(fds, O_CLOEXEC) < 0) return -1;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i] <= 2) fcntl(fds[i], F_SETFD, 0);
+  }
+  return 0;
+}
+
+FILE* stream_for_reading(pex_pipeline*, int fd, int) {
+  return fdopen(fd, "r");
+}
+
+// The caller's end of an input pipe must not leak into the stage that reads
+// it, or that stage would never see the end of its input.
+FILE* stream_for_writing(pex_pipeline*, int fd, int) {
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) < 0) return nullptr;
+  return fdopen(fd, "w");
+}
+
+void release_backend(pex_pipeline*) {}
+
+// Makes `slot` hold the child's descriptor (or, for -1, merely keeps the child
+// from inheriting it), remembering how to put the parent's descriptor back.
+int install_child_fd(int* saved_copy, int* saved_flags, int slot, int child_fd) {
+  int flags = fcntl(slot, F_GETFD);
+  int copy = -1;
+  if (flags < 0) {
+    flags = 0;
+    if (child_fd >= 0 && dup2(child_fd, slot) < 0) return -1;
+  } else if (child_fd == -1) {
+    if ((flags & FD_CLOEXEC) == 0 && fcntl(slot, F_SETFD, FD_CLOEXEC) < 0) return -1;
+    copy = slot;
+  } else {
+    // The copy sits above the standard slots and is close-on-exec, so the
+    // child never sees it.
+    copy = fcntl(slot, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) return -1;
+    if (dup2(child_fd, slot) < 0) {
+      int saved_errno = errno;
+      close(copy);
+      errno = saved_errno;
+      return -1;
+    }
+  }
+  *saved_flags = flags;
+  if (saved_copy != nullptr) {
+    *saved_copy = copy;
+  } else if (copy != slot) {
+    abort();
+  }
+  return 0;
+}
+
+// Closes the saved copy on failure too: it is of no use once the slot cannot
+// take it back.
+int move_back(int slot, int saved_copy, bool close_on_exec) {
+  int result = close_on_exec ? dup3(saved_copy, slot, O_CLOEXEC) : dup2(saved_copy, slot);
+  if (result < 0) {
+    int saved_errno = errno;
+    close(saved_copy);
+    errno = saved_errno;
+  }
+  return result;
+}
+
+int restore_parent_fd(int slot, int saved_copy, int saved_flags) {
+  if (saved_copy < 0) return close(slot);
+  if (saved_copy == slot) {
+    if ((saved_flags & FD_CLOEXEC) != 0) return 0;
+    return fcntl(slot, F_SETFD, saved_flags);
+  }
+  if (saved_flags == FD_CLOEXEC) {
+    if (move_back(slot, saved_copy, true) < 0) return -1;
+    return close(saved_copy);
+  }
+  if (move_back(slot, saved_copy, false) < 0) return -1;
+  if (saved_flags != 0 && fcntl(slot, F_SETFD, saved_flags) < 0) {
+    int saved_errno = errno;
+    close(saved_copy);
+    errno = saved_errno;
+    return -1;
+  }
+  return close(saved_copy);
+}
+
+struct displaced_slots {
+  bool installed[3] = {false, false, false};
+  int saved_copy[3] = {-1, -1, -1};
+  int saved_flags[3] = {0, 0, 0};
+  bool to_close_marked = false;
+  int to_close_flags = 0;
+};
+
+// Puts back everything that was displaced, even past a failure, so the
+// parent never keeps a child's descriptor in its standard slots or leaks a
+// saved copy. Returns 0, or the errno of the first failing call.
+int restore_parent_fds(const displaced_slots& slots, int to_close) {
+  int first_errno = 0;
+  if (slots.to_close_marked && restore_parent_fd(to_close, to_close, slots.to_close_flags) < 0)
+    first_errno = errno;
+  for (int slot = 0; slot < 3; ++slot) {
+    if (!slots.installed[slot]) continue;
+    if (restore_parent_fd(slot, slots.saved_copy[slot], slots.saved_flags[slot]) < 0 &&
+        first_errno == 0)
+      first_errno = errno;
+  }
+  return first_errno;
+}
+
+pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
+                  char* const* environment, int in_fd, int out_fd, int err_fd, int to_close,
+                  const char** message, int* error_code) {
+  int effective_err_fd = (flags & PEX_MERGE_STDERR) != 0 ? out_fd : err_fd;
+  const int child_fds[3] = {in_fd, out_fd, effective_err_fd};
+  displaced_slots slots;
+
+  for (int slot = 0; slot < 3; ++slot) {
+    if (child_fds[slot] == slot) continue;
+    if (install_child_fd(&slots.saved_copy[slot], &slots.saved_flags[slot], slot, child_fds[slot]) <
+        0) {
+      *error_code = errno;
+      *message = "dup2";
+      restore_parent_fds(slots, to_close);
+      return -1;
+    }
+    slots.installed[slot] = true;
+  }
+  if (to_close >= 0) {
+    if (install_child_fd(nullptr, &slots.to_close_flags, to_close, -1) < 0) {
+      *error_code = errno;
+      *message = "dup2";
+      restore_parent_fds(slots, to_close);
+      return -1;
+    }
+    slots.to_close_marked = true;
+  }
+
+  int highest_slot = effective_err_fd >= 0 ? 2 : out_fd >= 0 ? 1 : in_fd >= 0 ? 0 : -1;
+  if (in_fd > highest_slot) close(in_fd);
+  if (out_fd > highest_slot) close(out_fd);
+  if (effective_err_fd > highest_slot && effective_err_fd != out_fd) close(effective_err_fd);
+  // Merged output makes err_fd unused; left open it would reach the child and
+  // keep a reader of the error pipe from ever seeing its end.
+  if ((flags & PEX_MERGE_STDERR) != 0 && err_fd > 2 && err_fd != out_fd) close(err_fd);
+
+  char* const* child_environment = environment != nullptr ? environment : environ;
+  pid_t pid = 0;
+  for (int retries = 0;;) {
+    pid = 0;
+    int spawn_errno =
+        pex_spawn_primitive(&pid, program, argv, child_environment, (flags & PEX_PATH_SEARCH) != 0);
+    if (spawn_errno == 0 && pid > 0) break;
+    if (spawn_errno == 0) spawn_errno = errno;
+    if (spawn_errno != EAGAIN || ++retries == 4) {
+      *error_code = spawn_errno;
+      *message = "spawn";
+      restore_parent_fds(slots, to_close);
+      return -1;
+    }
+    pex_retry_pause(1u << retries);
+  }
+
+  int restore_errno = restore_parent_fds(slots, to_close);
+  if (restore_errno != 0) {
+    *error_code = restore_errno;
+    *message = "dup2";
+    return -1;
+  }
+  return pid;
+}
+
+int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times, int kill_first,
+                   const char** message, int* error_code) {
+  if (kill_first != 0) kill(pid, SIGTERM);
+  pid_t result;
+  if (times != nullptr) {
+    struct rusage usage;
+    do {
+      result = wait4(pid, status, 0, &usage);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+      *times = pex_child_times{};
+    } else {
+      times->user_secs = static_cast<int32_t>(usage.ru_utime.tv_sec);
+      times->user_micros = static_cast<int32_t>(usage.ru_utime.tv_usec);
+      times->system_secs = static_cast<int32_t>(usage.ru_stime.tv_sec);
+      times->system_micros = static_cast<int32_t>(usage.ru_stime.tv_usec);
+    }
+  } else {
+    do {
+      result = waitpid(pid, status, 0);
+    } while (result < 0 && errno == EINTR);
+  }
+  if (result < 0) {
+    *error_code = errno;
+    *message = "wait";
+    return -1;
+  }
+  return 0;
+}
+
+constexpr pex_backend_ops posix_ops = {
+    open_for_reading, open_for_writing,   spawn_child,        close_descriptor, wait_for_child,
+    create_pipe,      stream_for_reading, stream_for_writing, release_backend,
+};
+
+}  // namespace
+
+pex_spawn_function pex_spawn_primitive = spawn_with_posix;
+void (*pex_retry_pause)(unsigned int seconds) = sleep_seconds;
+
+pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
+                               const char* temp_prefix) {
+  return pex_create(creation_flags, program_label, temp_prefix, &posix_ops);
+}

@@ -1,0 +1,22 @@
+// The POSIX back end of the pipeline engine. A child is started with the
+// stage's descriptors moved into the parent's slots 0, 1 and 2 for the moment
+// of the spawn; the parent's own descriptors are put back afterwards, on
+// failure too. The back end keeps no state of its own.
+#pragma once
+
+#include <sys/types.h>
+
+#include "pex/pex.h"
+
+// A pipeline bound to the POSIX back end; never null.
+pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
+                               const char* temp_prefix);
+
+// Test seams, plain pointers with constant initialisers. The spawn primitive
+// follows posix_spawn: 0 with *pid set, or an error number (errno untouched).
+using pex_spawn_function = int (*)(pid_t* pid, const char* program, char* const* argv,
+                                   char* const* environment, bool path_search);
+extern pex_spawn_function pex_spawn_primitive;
+
+// The pause between spawn attempts that failed with EAGAIN (2, 4, 8 seconds).
+extern void (*pex_retry_pause)(unsigned int seconds);
