@@ -1,0 +1,211 @@
+#include "paths/relocate.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool is_ascii_letter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The first executable regular file PATH yields for `name`, in storage the
+// caller frees; null when PATH is unset, nothing qualifies, or the one scratch
+// buffer cannot be had. The buffer is heap storage so a very long PATH cannot
+// overflow the stack.
+char* find_program_in_path(const char* name) {
+  const char* path = getenv("PATH");
+  if (path == nullptr) return nullptr;
+
+  size_t name_length = strlen(name);
+  // The longest element or "./", one '/', the name and the terminator.
+  size_t path_length = strlen(path);
+  size_t element_room = path_length > 2 ? path_length : 2;
+  auto* candidate = static_cast<char*>(malloc(element_room + 1 + name_length + 1));
+  if (candidate == nullptr) return nullptr;
+
+  const char* element = path;
+  for (;;) {
+    const char* end = element;
+    while (*end != '\0' && *end != ':') ++end;
+    size_t length = static_cast<size_t>(end - element);
+    if (length == 0) {
+      memcpy(candidate, "./", 2);
+      length = 2;
+    } else {
+      memcpy(candidate, element, length);
+      if (element[length - 1] != '/') candidate[length++] = '/';
+    }
+    memcpy(candidate + length, name, name_length + 1);
+
+    struct stat info;
+    if (access(candidate, X_OK) == 0 && stat(candidate, &info) >= 0 &&
+        (info.st_mode & S_IFMT) == S_IFREG) {
+      return candidate;
+    }
+    if (*end == '\0') break;
+    element = end + 1;
+  }
+  free(candidate);
+  return nullptr;
+}
+
+bool same_components(char** left, char** right, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (strcmp(left[i], right[i]) != 0) return false;
+  }
+  return true;
+}
+
+// Program directory, "../" per unshared bin_dir component, then the rest of
+// target_dir; null when the two configured directories share no leading part.
+char* join_relocated(char** program, int directory_count, char** bin, int bin_count, char** target,
+                     int target_count) {
+  int shared_limit = bin_count < target_count ? bin_count : target_count;
+  if (shared_limit <= 0) return nullptr;
+  int shared = 0;
+  while (shared < shared_limit && strcmp(bin[shared], target[shared]) == 0) ++shared;
+  if (shared == 0) return nullptr;
+
+  size_t size = 1 + 3 * static_cast<size_t>(bin_count - shared);
+  for (int i = 0; i < directory_count; ++i) size += strlen(program[i]);
+  for (int i = shared; i < target_count; ++i) size += strlen(target[i]);
+  auto* result = static_cast<char*>(malloc(size));
+  if (result == nullptr) return nullptr;
+
+  char* out = result;
+  for (int i = 0; i < directory_count; ++i) out = stpcpy(out, program[i]);
+  for (int i = shared; i < bin_count; ++i) out = stpcpy(out, "../");
+  for (int i = shared; i < target_count; ++i) out = stpcpy(out, target[i]);
+  *out = '\0';
+  return result;
+}
+
+}  // namespace
+
+char** split_path_components(const char* path, int* count_out) {
+  // An empty path names no location; the relocation then falls back.
+  if (path == nullptr || path[0] == '\0') return nullptr;
+
+  size_t runs = 0;
+  for (const char* p = path; *p != '\0';) {
+    if (*p == '/') {
+      ++runs;
+      while (*p == '/') ++p;
+    } else {
+      ++p;
+    }
+  }
+  auto** components = static_cast<char**>(malloc((runs + 2) * sizeof(char*)));
+  if (components == nullptr) return nullptr;
+
+  int count = 0;
+  const char* start = path;
+  const char* p = path;
+  for (;;) {
+    bool at_end = *p == '\0';
+    if (!at_end && *p != '/') {
+      ++p;
+      continue;
+    }
+    while (*p == '/') ++p;
+    if (p > start) {
+      size_t length = static_cast<size_t>(p - start);
+      auto* component = static_cast<char*>(malloc(length + 1));
+      if (component == nullptr) {
+        components[count] = nullptr;
+        free_path_components(components);
+        return nullptr;
+      }
+      memcpy(component, start, length);
+      component[length] = '\0';
+      components[count++] = component;
+    }
+    if (at_end) break;
+    start = p;
+  }
+  components[count] = nullptr;
+  if (count_out != nullptr) *count_out = count;
+  return components;
+}
+
+void free_path_components(char** components) {
+  if (components == nullptr) return;
+  for (char** c = components; *c != nullptr; ++c) free(*c);
+  free(components);
+}
+
+const char* path_basename(const char* path) {
+  if (is_ascii_letter(path[0]) && path[1] == ':') path += 2;
+  const char* base = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\') base = p + 1;
+  }
+  return base;
+}
+
+const char* unix_path_basename(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+char* canonical_path_copy(const char* path) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) != nullptr) return strdup(resolved);
+  return strdup(path);
+}
+
+char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,
+                           bool resolve_links) {
+  if (bin_dir == nullptr || target_dir == nullptr || program_name == nullptr) return nullptr;
+
+  char* found = nullptr;
+  if (path_basename(program_name) == program_name) found = find_program_in_path(program_name);
+  const char* program = found != nullptr ? found : program_name;
+  char* working = resolve_links ? canonical_path_copy(program) : strdup(program);
+  free(found);
+  if (working == nullptr) return nullptr;
+
+  int program_count = 0;
+  char** program_parts = split_path_components(working, &program_count);
+  free(working);
+  if (program_parts == nullptr) return nullptr;
+
+  int bin_count = 0;
+  char** bin_parts = split_path_components(bin_dir, &bin_count);
+  if (bin_parts == nullptr) {
+    free_path_components(program_parts);
+    return nullptr;
+  }
+
+  // The program's own file name takes no part in what follows.
+  int directory_count = program_count > 0 ? program_count - 1 : 0;
+  char* result = nullptr;
+  bool in_bin_dir =
+      directory_count == bin_count && same_components(program_parts, bin_parts, directory_count);
+  if (!in_bin_dir) {
+    int target_count = 0;
+    char** target_parts = split_path_components(target_dir, &target_count);
+    if (target_parts != nullptr) {
+      result = join_relocated(program_parts, directory_count, bin_parts, bin_count, target_parts,
+                              target_count);
+      free_path_components(target_parts);
+    }
+  }
+  free_path_components(bin_parts);
+  free_path_components(program_parts);
+  return result;
+}
+
+char* relocate_prefix(const char* program_name, const char* bin_dir, const char* target_dir) {
+  return relocate_prefix_core(program_name, bin_dir, target_dir, true);
+}
+
+char* relocate_prefix_literal(const char* program_name, const char* bin_dir,
+                              const char* target_dir) {
+  return relocate_prefix_core(program_name, bin_dir, target_dir, false);
+}

@@ -1,0 +1,252 @@
+#include "paths/relocate.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "paths/test_support.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+TEST(SplitPathComponents, KeepsEachSeparatorRunWithItsComponent) {
+  struct sample {
+    const char* path;
+    strings expected;
+  };
+  const sample samples[] = {
+      {"/opt//tc/bin/vesk-nm", {"/", "opt//", "tc/", "bin/", "vesk-nm"}},
+      {"/usr/lib/vesk/", {"/", "usr/", "lib/", "vesk/"}},
+      {"a//b/", {"a//", "b/"}},
+      {"//", {"//"}},
+      {"vesk-nm", {"vesk-nm"}},
+      {"/", {"/"}},
+      {"//x", {"//", "x"}},
+      {"./../a", {"./", "../", "a"}},
+      {"tc\\bin\\vesk-nm", {"tc\\bin\\vesk-nm"}},
+      {"C:/x:y/z", {"C:/", "x:y/", "z"}},
+  };
+  for (const sample& s : samples) {
+    int count = -1;
+    char** components = split_path_components(s.path, &count);
+    ASSERT_NE(components, nullptr) << s.path;
+    strings got;
+    for (char** c = components; *c != nullptr; ++c) got.push_back(*c);
+    EXPECT_EQ(got, s.expected) << s.path;
+    EXPECT_EQ(count, static_cast<int>(s.expected.size())) << s.path;
+    free_path_components(components);
+  }
+}
+
+TEST(SplitPathComponents, NullCountStillGivesTheArray) {
+  char** components = split_path_components("/a/b", nullptr);
+  ASSERT_NE(components, nullptr);
+  EXPECT_STREQ(components[0], "/");
+  EXPECT_STREQ(components[2], "b");
+  EXPECT_EQ(components[3], nullptr);
+  free_path_components(components);
+  free_path_components(nullptr);
+}
+
+TEST(SplitPathComponents, EmptyPathGivesNull) {
+  int count = 42;
+  EXPECT_EQ(split_path_components("", &count), nullptr);
+  EXPECT_EQ(count, 42);
+}
+
+TEST(Basenames, SkipDirectoriesAndDrivePrefixes) {
+  struct sample {
+    const char* path;
+    size_t offset;       // path_basename
+    size_t unix_offset;  // unix_path_basename
+  };
+  const sample samples[] = {
+      {"C:vesk-nm", 2, 0},
+      {"C:\\tc\\bin\\vesk-nm", 10, 0},
+      {"tc/bin\\vesk-nm", 7, 3},
+      {"vesk-nm", 0, 0},
+      {"dir/", 4, 4},
+      {"", 0, 0},
+      {"1:x", 0, 0},  // not a letter: no drive prefix
+      {"z:", 2, 0},
+      {"/a/b/c", 5, 5},
+      {"a\\b", 2, 0},
+  };
+  for (const sample& s : samples) {
+    EXPECT_EQ(path_basename(s.path), s.path + s.offset) << s.path;
+    EXPECT_EQ(unix_path_basename(s.path), s.path + s.unix_offset) << s.path;
+  }
+}
+
+TEST(CanonicalPathCopy, ResolvesWhatExistsAndCopiesTheRest) {
+  scratch_dir dir;
+  std::string real = dir.make_file("real/prog", 0755);
+  dir.make_link("links/prog", real);
+  EXPECT_EQ(take_string(canonical_path_copy((dir.path() + "/links/../links//prog").c_str())), real);
+  EXPECT_EQ(take_string(canonical_path_copy("/no/such//place/../x")), "/no/such//place/../x");
+  EXPECT_EQ(take_string(canonical_path_copy("")), "");
+}
+
+using relocate_fn = char* (*)(const char*, const char*, const char*);
+
+struct relocation {
+  relocate_fn relocate;
+  const char* program;
+  const char* bin_dir;
+  const char* target_dir;
+  std::optional<std::string> expected;
+};
+
+void expect_relocations(const std::vector<relocation>& samples) {
+  for (const relocation& r : samples) {
+    EXPECT_EQ(take_string(r.relocate(r.program, r.bin_dir, r.target_dir)), r.expected)
+        << (r.relocate == relocate_prefix ? "resolving " : "literal ")
+        << (r.program ? r.program : "(null)") << " " << (r.bin_dir ? r.bin_dir : "(null)") << " "
+        << (r.target_dir ? r.target_dir : "(null)");
+  }
+}
+
+// Names that cannot exist on the machine, so resolving and literal agree.
+TEST(RelocatePrefix, PathsWithoutLinks) {
+  scratch_dir empty;
+  scoped_env path("PATH", empty.path());
+  const relocate_fn rl = relocate_prefix_literal;
+  const relocate_fn rr = relocate_prefix;
+  const char* bin = "/usr/bin/";
+  const char* exec = "/usr/lib/vesk/";
+  const char* libexec = "/usr/libexec/vesk/";
+  expect_relocations({
+      {rr, "/opt/tc/bin/vesk-nm", bin, exec, "/opt/tc/bin/../lib/vesk/"},
+      {rr, "/opt/tc/bin/vesk-nm", bin, libexec, "/opt/tc/bin/../libexec/vesk/"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, exec, "/opt/tc/bin/../lib/vesk/"},
+      {rr, "/usr/bin/vesk-nm", bin, exec, std::nullopt},
+      {rl, "/usr/bin/vesk-nm", bin, libexec, std::nullopt},
+      {rl, "/usr//bin/vesk-nm", bin, exec, "/usr//bin/../lib/vesk/"},
+      {rl, "/USR/BIN/vesk-nm", bin, exec, "/USR/BIN/../lib/vesk/"},
+      {rr, "no-such-program-vesk", bin, exec, "../lib/vesk/"},
+      {rl, "tc\\bin\\vesk-nm", bin, exec, "../lib/vesk/"},
+      {rl, "C:vesk-nm", bin, exec, "../lib/vesk/"},
+      {rl, "/vesk-nm", bin, exec, "/../lib/vesk/"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, "/usr/bin/x/", "/opt/tc/bin/x/"},
+      {rl, "/opt/tc/bin/vesk-nm", "/usr/lib/vesk/bin/", exec, "/opt/tc/bin/../"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, bin, "/opt/tc/bin/"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, "/usr/lib/vesk", "/opt/tc/bin/../lib/vesk"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, "/usr", "/opt/tc/bin/../../usr"},
+      {rl, "/opt/tc/bin/vesk-nm", "/usr//bin/", "/usr/lib/", "/opt/tc/bin/../../usr/lib/"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, "usr/lib/", std::nullopt},
+      {rl, "/opt/tc/bin/vesk-nm", "usr/bin/", "usr/lib/", "/opt/tc/bin/../lib/"},
+      {rl, "/opt/tc/bin/vesk-nm", bin, "", std::nullopt},
+      {rl, "/opt/tc/bin/vesk-nm", "", exec, std::nullopt},
+      {rl, "", bin, exec, std::nullopt},
+      {rr, "", bin, exec, std::nullopt},
+      {rl, nullptr, bin, exec, std::nullopt},
+      {rl, "/opt/tc/bin/vesk-nm", nullptr, exec, std::nullopt},
+      {rl, "/opt/tc/bin/vesk-nm", bin, nullptr, std::nullopt},
+  });
+  EXPECT_EQ(take_string(relocate_prefix_core("/opt/tc/bin/vesk-nm", bin, exec, false)),
+            "/opt/tc/bin/../lib/vesk/");
+}
+
+TEST(RelocatePrefix, BareNameUnchangedWithoutPath) {
+  scoped_env path("PATH", std::nullopt);
+  EXPECT_EQ(take_string(relocate_prefix_literal("sh", "/usr/bin/", "/usr/lib/vesk/")),
+            "../lib/vesk/");
+}
+
+// Example 2: a bare name found through PATH that is a link into another folder.
+TEST(RelocatePrefix, BareNameThroughPathFollowsTheLink) {
+  scratch_dir dir;
+  const std::string& d = dir.path();
+  std::string real = dir.make_file("opt/tc/libexec/wrap/vesk-nm", 0755);
+  dir.make_link("opt/tc/bin/vesk-nm", real);
+  dir.make_dir("usr/local/bin/vesk-nm");  // a directory: skipped
+  dir.make_file("cwd/vesk-nm", 0644);     // not executable: skipped
+  scoped_cwd cwd(d + "/cwd");
+  scoped_env path("PATH", d + "/usr/local/bin::" + d + "/opt/tc/bin/");
+
+  EXPECT_EQ(take_string(relocate_prefix("vesk-nm", "/usr/bin/", "/usr/libexec/vesk/")),
+            d + "/opt/tc/libexec/wrap/../libexec/vesk/");
+  EXPECT_EQ(take_string(relocate_prefix_literal("vesk-nm", "/usr/bin/", "/usr/libexec/vesk/")),
+            d + "/opt/tc/bin/../libexec/vesk/");
+}
+
+TEST(RelocatePrefix, EmptyPathElementsTryTheCurrentDirectory) {
+  scratch_dir dir;
+  const std::string& d = dir.path();
+  dir.make_file("cwd/prog", 0755);
+  dir.make_file("other/prog", 0755);
+  dir.make_dir("none");
+  scoped_cwd cwd(d + "/cwd");
+  const std::string none = d + "/none";
+  const std::string other = d + "/other";
+  struct sample {
+    std::string path;
+    std::string literal;
+  };
+  const sample samples[] = {
+      {"", "./../lib/vesk/"},
+      {":" + other, "./../lib/vesk/"},
+      {none + "::" + other, "./../lib/vesk/"},
+      {none + ":", "./../lib/vesk/"},
+      {none + ":" + other, other + "/../lib/vesk/"},
+      {none, "../lib/vesk/"},
+  };
+  for (const sample& s : samples) {
+    scoped_env path("PATH", s.path);
+    EXPECT_EQ(take_string(relocate_prefix_literal("prog", "/usr/bin/", "/usr/lib/vesk/")),
+              s.literal)
+        << "PATH=" << s.path;
+  }
+  scoped_env path("PATH", "");
+  EXPECT_EQ(take_string(relocate_prefix("prog", "/usr/bin/", "/usr/lib/vesk/")),
+            d + "/cwd/../lib/vesk/");
+}
+
+TEST(RelocatePrefix, NamesWithBackslashOrDriveAreNotLookedUp) {
+  scratch_dir dir;
+  dir.make_file("bin/tc\\bin\\vesk-nm", 0755);
+  dir.make_file("bin/C:vesk-nm", 0755);
+  scoped_env path("PATH", dir.path() + "/bin");
+  for (const char* name : {"tc\\bin\\vesk-nm", "C:vesk-nm"}) {
+    EXPECT_EQ(take_string(relocate_prefix_literal(name, "/usr/bin/", "/usr/lib/vesk/")),
+              "../lib/vesk/")
+        << name;
+  }
+}
+
+TEST(RelocatePrefix, LinkInOneFolderToAProgramInAnother) {
+  scratch_dir dir;
+  const std::string& d = dir.path();
+  std::string real = dir.make_file("real/libexec/prog", 0755);
+  std::string link = dir.make_link("inst/bin/prog", "../../real/libexec/prog");
+  const std::string bin = d + "/inst/bin/";
+  const std::string target = d + "/inst/lib/vesk/";
+
+  // Literally the program sits in bin_dir; its real home is elsewhere.
+  EXPECT_EQ(take_string(relocate_prefix_literal(link.c_str(), bin.c_str(), target.c_str())),
+            std::nullopt);
+  EXPECT_EQ(take_string(relocate_prefix(link.c_str(), bin.c_str(), target.c_str())),
+            d + "/real/libexec/../lib/vesk/");
+  // Resolved in place, the real program lies in the configured bin_dir.
+  const std::string real_bin = d + "/real/libexec/";
+  EXPECT_EQ(take_string(relocate_prefix(link.c_str(), real_bin.c_str(), target.c_str())),
+            std::nullopt);
+}
+
+TEST(RelocatePrefix, ResolvingRemovesADoubledSeparator) {
+  scratch_dir dir;
+  const std::string& d = dir.path();
+  dir.make_file("bin/prog", 0755);
+  const std::string program = d + "/bin//prog";
+  const std::string bin = d + "/bin/";
+  const std::string target = d + "/lib/vesk/";
+  EXPECT_EQ(take_string(relocate_prefix(program.c_str(), bin.c_str(), target.c_str())),
+            std::nullopt);
+  EXPECT_EQ(take_string(relocate_prefix_literal(program.c_str(), bin.c_str(), target.c_str())),
+            d + "/bin//../lib/vesk/");
+}
+
+}  // namespace
