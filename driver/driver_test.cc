@@ -214,18 +214,24 @@ TEST_F(WrapperTest, CoreDumpIsNamedWhenTheToolDumpedCore) {
   env.push_back("STAND_IN_SIGNAL=" + std::to_string(SIGSEGV));
   env.push_back("STAND_IN_CORE=1");
   std::string tool = tool_dir(root_) + "nm";
+  // Cores land in the scratch directory, the working directory of both runs.
   pid_t pid;
   char* argv[] = {tool.data(), nullptr};
   std::vector<char*> envp;
   for (std::string& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
-  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, scratch_.c_str());
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
   int status;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
   std::string suffix = WCOREDUMP(status) ? ", core dumped" : "";
 
-  Outcome outcome = run({(root_ / "bin/vesk-nm").string(), {"vesk-nm-by-path"}, env, "", "", {}});
+  std::string program = (root_ / "bin/vesk-nm").string();
+  Outcome outcome = run({program, {program}, env, "", "", {}});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err,
             tool + " terminated with signal 11 [" + strsignal(SIGSEGV) + "]" + suffix + "\n");
