@@ -25,35 +25,43 @@ cd "$demo"
 show cc -c "$src/sample.c" -o sample.o
 show ar rcS libsample.a sample.o
 
-# What the wrapper really started, when strace is there to tell.
-started() {
-  if command -v strace >/dev/null 2>&1; then
-    local log=$demo/strace.log
-    strace -f -qq -e trace=execve -e signal=none -o "$log" "$@" >/dev/null 2>&1 || true
-    local line
-    line=$(grep -v -F "execve(\"$1\"" "$log" | grep -m1 'execve(' || true)
-    [ -n "$line" ] && printf '  (it started: %s)\n' "$(sed -E 's/^[0-9]+ +execve\("[^"]*", \[(.*)\], .*/\1/; s/", "/ /g; s/"//g' <<<"$line")"
+# Runs a wrapper and, when strace is there to tell, shows what it started.
+show_traced() {
+  printf '$ %s\n' "$*"
+  if ! command -v strace >/dev/null 2>&1; then
+    "$@"
+    return
   fi
+  local log=$demo/strace.log
+  strace -f -qq -s 4096 -e trace=execve -e signal=none -o "$log" "$@"
+  local line
+  line=$(grep 'execve(' "$log" | sed -n 2p)
+  [ -n "$line" ] && printf '  [the wrapper started: %s]\n' \
+    "$(sed -E 's/^[0-9]+ +execve\("[^"]*", \[(.*)\], .*/\1/; s/", "/ /g; s/"//g' <<<"$line")"
+  return 0
 }
 
 run_from() {
   local bin=$1
   say "Running the wrappers from $bin"
-  show "$bin/vesk-nm" sample.o
-  started "$bin/vesk-nm" sample.o
-  show "$bin/vesk-ranlib" libsample.a
-  started "$bin/vesk-ranlib" libsample.a
+  show_traced "$bin/vesk-nm" sample.o
+  echo
+  echo "The archive has no index yet:"
+  show "$bin/vesk-nm" --print-armap libsample.a
+  echo
+  show_traced "$bin/vesk-ranlib" libsample.a
+  echo "Now it has one:"
   show "$bin/vesk-nm" --print-armap libsample.a
 }
 
-run_from "$tree/bin"
+run_from toolchain/bin
 
-moved=$demo/moved/elsewhere/toolchain
-say "Moving the whole tree to $moved"
+moved=moved/elsewhere/toolchain
+say "Moving the whole tree to $demo/$moved"
 mkdir -p "$(dirname "$moved")"
-mv "$tree" "$moved"
-rm libsample.a
-show ar rcS libsample.a sample.o
+mv toolchain "$moved"
+show ar rcS libsample-2.a sample.o
+mv libsample-2.a libsample.a
 run_from "$moved/bin"
 
 say "Done: the same programs found their plugin and tools in both places."
