@@ -1,0 +1,118 @@
+// A small child for the pipeline tests: each mode exercises one thing a stage
+// can do to its descriptors or to the parent.
+#include <dirent.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+void copy_input_to_output() {
+  char buffer[65536];
+  ssize_t got;
+  while ((got = read(0, buffer, sizeof buffer)) > 0) {
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = write(1, buffer + done, static_cast<size_t>(got - done));
+      if (put <= 0) exit(3);
+      done += put;
+    }
+  }
+}
+
+// Lists the open descriptors (without the one reading the listing), then
+// behaves as a filter so that it can sit anywhere in a pipeline.
+int list_descriptors(const char* list_file) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return 4;
+  std::set<int> fds;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    int fd = atoi(entry->d_name);
+    if (fd != dirfd(dir)) fds.insert(fd);
+  }
+  closedir(dir);
+  FILE* out = fopen(list_file, "w");
+  if (out == nullptr) return 5;
+  for (int fd : fds) fprintf(out, "%d\n", fd);
+  fclose(out);
+  copy_input_to_output();
+  return 0;
+}
+
+int flood(long bytes) {
+  static char block[65536];
+  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<char>('a' + i % 26);
+  while (bytes > 0) {
+    size_t chunk =
+        bytes < static_cast<long>(sizeof block) ? static_cast<size_t>(bytes) : sizeof block;
+    ssize_t put = write(1, block, chunk);
+    if (put <= 0) return 3;
+    bytes -= put;
+  }
+  return 0;
+}
+
+int burn_cpu() {
+  volatile unsigned long sink = 0;
+  for (;;) {
+    for (int i = 0; i < 1000000; ++i) sink = sink + static_cast<unsigned long>(i);
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    if (usage.ru_utime.tv_sec > 0 || usage.ru_utime.tv_usec >= 20000) return 0;
+  }
+}
+
+// Signals the parent only once it is blocked (in its wait), so that the
+// signal interrupts the wait itself.
+int signal_parent_while_blocked(int code) {
+  pid_t parent = getppid();
+  std::string stat_path = "/proc/" + std::to_string(parent) + "/stat";
+  for (;;) {
+    FILE* stat = fopen(stat_path.c_str(), "r");
+    if (stat == nullptr) return 6;
+    char line[512] = {};
+    fgets(line, sizeof line, stat);
+    fclose(stat);
+    const char* after_name = strrchr(line, ')');
+    if (after_name != nullptr && after_name[1] == ' ' && after_name[2] == 'S') break;
+    sched_yield();
+  }
+  kill(parent, SIGUSR1);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 100;
+  std::string mode = argv[1];
+  if (mode == "argv") {
+    for (int i = 2; i < argc; ++i) printf("%s\n", argv[i]);
+    return 0;
+  }
+  if (mode == "exit" && argc == 3) return atoi(argv[2]);
+  if (mode == "flood" && argc == 3) return flood(atol(argv[2]));
+  if (mode == "cat") {
+    copy_input_to_output();
+    return 0;
+  }
+  if (mode == "fds" && argc == 3) return list_descriptors(argv[2]);
+  if (mode == "busy") return burn_cpu();
+  if (mode == "pause") {
+    for (;;) pause();
+  }
+  if (mode == "signal-parent" && argc == 3) return signal_parent_while_blocked(atoi(argv[2]));
+  if (mode == "env" && argc == 3) {
+    const char* value = getenv(argv[2]);
+    printf("%s\n", value != nullptr ? value : "(unset)");
+    return 0;
+  }
+  return 100;
+}
