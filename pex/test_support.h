@@ -1,0 +1,83 @@
+// Descriptor and file inspection shared by the pipeline tests.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+
+namespace pex_testing {
+
+// The descriptor flags, or -1 when the descriptor is not open.
+inline int fd_flags(int fd) {
+  return fcntl(fd, F_GETFD);
+}
+
+inline std::pair<dev_t, ino_t> file_identity(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return {0, 0};
+  return {info.st_dev, info.st_ino};
+}
+
+inline std::set<int> open_fds() {
+  std::set<int> fds;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return fds;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    int fd = atoi(entry->d_name);
+    if (fd != dirfd(dir)) fds.insert(fd);
+  }
+  closedir(dir);
+  return fds;
+}
+
+// Open descriptors that a child would inherit.
+inline std::set<int> inheritable_fds() {
+  std::set<int> fds;
+  for (int fd : open_fds())
+    if ((fd_flags(fd) & FD_CLOEXEC) == 0) fds.insert(fd);
+  return fds;
+}
+
+inline std::string read_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::set<int> read_fd_list(const std::string& name) {
+  std::set<int> fds;
+  std::istringstream in(read_file(name));
+  int fd;
+  while (in >> fd) fds.insert(fd);
+  return fds;
+}
+
+// Sets a descriptor's flags for one scope.
+class cloexec_guard {
+ public:
+  cloexec_guard(int fd, int flags) : fd_(fd), saved_(fcntl(fd, F_GETFD)) {
+    fcntl(fd, F_SETFD, flags);
+  }
+  ~cloexec_guard() {
+    if (saved_ >= 0) fcntl(fd_, F_SETFD, saved_);
+  }
+  cloexec_guard(const cloexec_guard&) = delete;
+  cloexec_guard& operator=(const cloexec_guard&) = delete;
+
+ private:
+  int fd_;
+  int saved_;
+};
+
+}  // namespace pex_testing
