@@ -66,7 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Lists are never freed by the product; release this one for the leak check.
   for (search_dir* dir = list.head; dir != nullptr;) {
     search_dir* next = dir->next;
-    free(dir->prefix);
     free(dir);
     dir = next;
   }

@@ -92,41 +92,30 @@ char** split_path_components(const char* path, int* count_out) {
   if (path == nullptr || path[0] == '\0') return nullptr;
 
   size_t runs = 0;
-  for (const char* p = path; *p != '\0';) {
-    if (*p == '/') {
-      ++runs;
-      while (*p == '/') ++p;
-    } else {
-      ++p;
-    }
+  const char* p = strchrnul(path, '/');
+  while (*p != '\0') {
+    ++runs;
+    while (*p == '/') ++p;
+    p = strchrnul(p, '/');
   }
-  auto** components = static_cast<char**>(malloc((runs + 2) * sizeof(char*)));
+  size_t length = static_cast<size_t>(p - path);
+  // One block holds the array and every component after it: start-up runs
+  // this several times, and one allocation costs far less than a dozen.
+  size_t slots = runs + 2;
+  auto** components = static_cast<char**>(malloc(slots * sizeof(char*) + length + slots));
   if (components == nullptr) return nullptr;
+  char* storage = reinterpret_cast<char*>(components + slots);
 
   int count = 0;
-  const char* start = path;
-  const char* p = path;
-  for (;;) {
-    bool at_end = *p == '\0';
-    if (!at_end && *p != '/') {
-      ++p;
-      continue;
-    }
-    while (*p == '/') ++p;
-    if (p > start) {
-      size_t length = static_cast<size_t>(p - start);
-      auto* component = static_cast<char*>(malloc(length + 1));
-      if (component == nullptr) {
-        components[count] = nullptr;
-        free_path_components(components);
-        return nullptr;
-      }
-      memcpy(component, start, length);
-      component[length] = '\0';
-      components[count++] = component;
-    }
-    if (at_end) break;
-    start = p;
+  for (const char* start = path; *start != '\0';) {
+    const char* end = strchrnul(start, '/');
+    while (*end == '/') ++end;
+    size_t size = static_cast<size_t>(end - start);
+    memcpy(storage, start, size);
+    storage[size] = '\0';
+    components[count++] = storage;
+    storage += size + 1;
+    start = end;
   }
   components[count] = nullptr;
   if (count_out != nullptr) *count_out = count;
@@ -134,8 +123,6 @@ char** split_path_components(const char* path, int* count_out) {
 }
 
 void free_path_components(char** components) {
-  if (components == nullptr) return;
-  for (char** c = components; *c != nullptr; ++c) free(*c);
   free(components);
 }
 

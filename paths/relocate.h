@@ -20,7 +20,8 @@ char* relocate_prefix_core(const char* program_name, const char* bin_dir, const 
 // Splits on '/' only; each component keeps the whole run of '/' after it, so
 // joining them gives the path back. Returns a null-terminated array (count
 // through `count_out` when not null), or null when storage runs out or the
-// path is empty. Release with free_path_components.
+// path is empty. The array and its components are one block: release it with
+// free_path_components, never a component on its own.
 char** split_path_components(const char* path, int* count_out);
 void free_path_components(char** components);
 

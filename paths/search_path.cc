@@ -30,8 +30,11 @@ void append_search_dir(search_path* list, const char* prefix) {
   size_t length = strlen(prefix);
   if (length > static_cast<size_t>(list->longest)) list->longest = static_cast<int32_t>(length);
 
-  auto* entry = static_cast<search_dir*>(checked_alloc(sizeof(search_dir)));
-  entry->prefix = checked_strdup(prefix);
+  // The entry and its private copy of the prefix share one block: lists are
+  // never freed, and start-up builds a dozen entries or more from PATH.
+  auto* entry = static_cast<search_dir*>(checked_alloc(sizeof(search_dir) + length + 1));
+  entry->prefix = reinterpret_cast<char*>(entry + 1);
+  memcpy(entry->prefix, prefix, length + 1);
   entry->next = nullptr;
   *link = entry;
 }
@@ -45,8 +48,7 @@ void load_search_path(const char* string, search_path* list) {
 
   const char* piece = string;
   for (;;) {
-    const char* end = piece;
-    while (*end != '\0' && *end != ':') ++end;
+    const char* end = strchrnul(piece, ':');
     size_t length = static_cast<size_t>(end - piece);
     if (length == 0) {
       memcpy(buffer, "./", 3);

@@ -7,7 +7,8 @@
 #include <cstdint>
 
 struct search_dir {
-  char* prefix;  // used as stored: a candidate is prefix followed by the name
+  char* prefix;  // used as stored: a candidate is prefix followed by the name;
+                 // it lives in the entry's own block
   search_dir* next;
 };
 

@@ -17,7 +17,6 @@ struct owned_list {
   ~owned_list() {
     for (search_dir* dir = list.head; dir != nullptr;) {
       search_dir* next = dir->next;
-      free(dir->prefix);
       free(dir);
       dir = next;
     }
