@@ -13,25 +13,26 @@ bool is_ascii_letter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// The first executable regular file PATH yields for `name`, in storage the
-// caller frees; null when PATH is unset, nothing qualifies, or the one scratch
-// buffer cannot be had. The buffer is heap storage so a very long PATH cannot
-// overflow the stack.
-char* find_program_in_path(const char* name) {
+// Stores in *found the first executable regular file PATH yields for `name`,
+// in storage the caller frees, or null when PATH is unset or nothing
+// qualifies. False only when the one scratch buffer cannot be had: that is an
+// allocation failure, not an absent program. The buffer is heap storage so a
+// very long PATH cannot overflow the stack.
+bool find_program_in_path(const char* name, char** found) {
+  *found = nullptr;
   const char* path = getenv("PATH");
-  if (path == nullptr) return nullptr;
+  if (path == nullptr) return true;
 
   size_t name_length = strlen(name);
   // The longest element or "./", one '/', the name and the terminator.
   size_t path_length = strlen(path);
   size_t element_room = path_length > 2 ? path_length : 2;
   auto* candidate = static_cast<char*>(malloc(element_room + 1 + name_length + 1));
-  if (candidate == nullptr) return nullptr;
+  if (candidate == nullptr) return false;
 
   const char* element = path;
   for (;;) {
-    const char* end = element;
-    while (*end != '\0' && *end != ':') ++end;
+    const char* end = strchrnul(element, ':');
     size_t length = static_cast<size_t>(end - element);
     if (length == 0) {
       memcpy(candidate, "./", 2);
@@ -45,13 +46,14 @@ char* find_program_in_path(const char* name) {
     struct stat info;
     if (access(candidate, X_OK) == 0 && stat(candidate, &info) >= 0 &&
         (info.st_mode & S_IFMT) == S_IFREG) {
-      return candidate;
+      *found = candidate;
+      return true;
     }
     if (*end == '\0') break;
     element = end + 1;
   }
   free(candidate);
-  return nullptr;
+  return true;
 }
 
 bool same_components(char** left, char** right, int count) {
@@ -151,7 +153,9 @@ char* relocate_prefix_core(const char* program_name, const char* bin_dir, const 
   if (bin_dir == nullptr || target_dir == nullptr || program_name == nullptr) return nullptr;
 
   char* found = nullptr;
-  if (path_basename(program_name) == program_name) found = find_program_in_path(program_name);
+  if (path_basename(program_name) == program_name && !find_program_in_path(program_name, &found)) {
+    return nullptr;
+  }
   const char* program = found != nullptr ? found : program_name;
   char* working = resolve_links ? canonical_path_copy(program) : strdup(program);
   free(found);

@@ -1,12 +1,49 @@
 #include "paths/relocate.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "paths/test_support.h"
+
+// The test binary links with --wrap for malloc, strdup and free, so that while
+// a probe runs one chosen allocation fails and the live blocks are counted.
+namespace {
+struct {
+  bool active = false;
+  int calls = 0;
+  int failing = -1;
+  int live = 0;
+} probe;
+
+template <typename Allocate>
+auto* probed(Allocate allocate) {
+  if (!probe.active) return allocate();
+  if (probe.calls++ == probe.failing) return decltype(allocate())(nullptr);
+  auto* block = allocate();
+  if (block != nullptr) ++probe.live;
+  return block;
+}
+}  // namespace
+
+extern "C" {
+void* __real_malloc(size_t size);
+char* __real_strdup(const char* text);
+void __real_free(void* block);
+void* __wrap_malloc(size_t size) {
+  return probed([=] { return __real_malloc(size); });
+}
+char* __wrap_strdup(const char* text) {
+  return probed([=] { return __real_strdup(text); });
+}
+void __wrap_free(void* block) {
+  if (probe.active && block != nullptr) --probe.live;
+  __real_free(block);
+}
+}
 
 namespace {
 
@@ -54,6 +91,7 @@ TEST(SplitPathComponents, NullCountStillGivesTheArray) {
 TEST(SplitPathComponents, EmptyPathGivesNull) {
   int count = 42;
   EXPECT_EQ(split_path_components("", &count), nullptr);
+  EXPECT_EQ(split_path_components(nullptr, &count), nullptr);
   EXPECT_EQ(count, 42);
 }
 
@@ -150,6 +188,46 @@ TEST(RelocatePrefix, PathsWithoutLinks) {
             "/opt/tc/bin/../lib/vesk/");
 }
 
+// Whichever allocation fails (PATH scratch, working copy, a split, the
+// result), the relocation gives null and releases everything it made.
+TEST(RelocatePrefix, EveryAllocationFailureGivesNullAndReleasesAll) {
+  scratch_dir dir;
+  const std::string& d = dir.path();
+  dir.make_file("bin/prog", 0755);
+  scoped_env path("PATH", d + "/none::" + d + "/bin");
+  const relocate_fn rl = relocate_prefix_literal;
+  const relocate_fn rr = relocate_prefix;
+  const char* bin = "/usr/bin/";
+  const char* exec = "/usr/lib/vesk/";
+  const std::vector<relocation> samples = {
+      {rl, "/opt/tc/bin/vesk-nm", bin, exec, "/opt/tc/bin/../lib/vesk/"},
+      {rr, "/opt/tc/bin/vesk-nm", bin, exec, "/opt/tc/bin/../lib/vesk/"},
+      {rl, "/usr/bin/vesk-nm", bin, exec, std::nullopt},
+      {rl, "/opt/tc/bin/vesk-nm", bin, "usr/lib/", std::nullopt},
+      {rl, "prog", bin, exec, d + "/bin/../lib/vesk/"},
+      {rr, "prog", bin, exec, d + "/bin/../lib/vesk/"},
+      {rl, "absent", bin, exec, "../lib/vesk/"},
+  };
+  auto run = [](const relocation& r, int failing) {
+    probe = {true, 0, failing, 0};
+    char* result = r.relocate(r.program, r.bin_dir, r.target_dir);
+    probe.active = false;
+    return result;
+  };
+  for (const relocation& r : samples) {
+    char* whole = run(r, -1);
+    int allocations = probe.calls;
+    EXPECT_GT(allocations, 0) << r.program;
+    EXPECT_EQ(probe.live, whole != nullptr ? 1 : 0) << r.program;
+    EXPECT_EQ(take_string(whole), r.expected) << r.program;
+    for (int failing = 0; failing < allocations; ++failing) {
+      char* result = run(r, failing);
+      EXPECT_EQ(probe.live, 0) << r.program << " allocation " << failing;
+      EXPECT_EQ(take_string(result), std::nullopt) << r.program << " allocation " << failing;
+    }
+  }
+}
+
 TEST(RelocatePrefix, BareNameUnchangedWithoutPath) {
   scoped_env path("PATH", std::nullopt);
   EXPECT_EQ(take_string(relocate_prefix_literal("sh", "/usr/bin/", "/usr/lib/vesk/")),
@@ -179,6 +257,10 @@ TEST(RelocatePrefix, EmptyPathElementsTryTheCurrentDirectory) {
   dir.make_file("cwd/prog", 0755);
   dir.make_file("other/prog", 0755);
   dir.make_dir("none");
+  // Executable but not a regular file: the walk passes over it.
+  const std::string pipe = d + "/none/prog";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(pipe.c_str(), 0755), 0);  // whatever the umask
   scoped_cwd cwd(d + "/cwd");
   const std::string none = d + "/none";
   const std::string other = d + "/other";

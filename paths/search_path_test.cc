@@ -1,6 +1,7 @@
 #include "paths/search_path.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -144,12 +145,15 @@ TEST_F(LocateFile, FirstAcceptableEntryWins) {
   std::string wanted = dir_.make_file("three/tool", 0755);
   dir_.make_file("four/tool", 0755);
   const std::string& d = dir_.path();
+  // Only directories are refused: a pipe is as acceptable as a regular file.
+  ASSERT_EQ(mkfifo((d + "/one/pipe").c_str(), 0644), 0);
   load(d + "/one:" + d + "/two/:" + d + "/three:" + d + "/four");
 
   EXPECT_EQ(locate("tool", X_OK), wanted);
   // Read access passes in the second directory; the sub-directory is still skipped.
   EXPECT_EQ(locate("tool", R_OK), d + "/two/tool");
   EXPECT_EQ(locate("missing", R_OK), std::nullopt);
+  EXPECT_EQ(locate("pipe", R_OK), d + "/one/pipe");
 }
 
 TEST_F(LocateFile, RelativeNameBuildsOnThePrefixAsStored) {
@@ -169,14 +173,15 @@ TEST_F(LocateFile, RelativeNameOnEmptyListFails) {
 }
 
 TEST_F(LocateFile, AbsoluteNamesIgnoreTheList) {
-  dir_.make_file("bin/sh", 0755);
+  // prefix + name names this file, but the name alone names nothing.
+  dir_.make_file("bin/vesk-paths-test-absent", 0755);
   load(dir_.path() + "/bin");
   std::string program = dir_.make_file("elsewhere/prog", 0755);
   EXPECT_EQ(locate(program.c_str(), X_OK), program);
   // A directory passes too: absolute names get no type test.
   EXPECT_EQ(locate(dir_.path().c_str(), X_OK), dir_.path());
   // Not found as an absolute name, and the list is not tried afterwards.
-  EXPECT_EQ(locate((dir_.path() + "/missing/sh").c_str(), X_OK), std::nullopt);
+  EXPECT_EQ(locate("/vesk-paths-test-absent", X_OK), std::nullopt);
   std::string no_exec = dir_.make_file("plain", 0644);
   EXPECT_EQ(locate(no_exec.c_str(), X_OK), std::nullopt);
 }
