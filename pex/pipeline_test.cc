@@ -34,6 +34,7 @@ struct fake_backend {
   int wait_errno = 0;
   std::vector<pid_t> waited;
   std::vector<int> kill_requests;
+  std::vector<bool> timed;  // whether each wait was asked for times
 };
 
 fake_backend& fake_of(pex_pipeline* pipeline) {
@@ -85,6 +86,7 @@ int fake_wait_for_child(pex_pipeline* pipeline, pid_t pid, int* status, pex_chil
   fake_backend& fake = fake_of(pipeline);
   fake.waited.push_back(pid);
   fake.kill_requests.push_back(kill_first);
+  fake.timed.push_back(times != nullptr);
   if (fake.wait_errno != 0) {
     // A failed wait leaves garbage behind; the engine must not trust it.
     *status = 0;
@@ -313,18 +315,21 @@ TEST_F(FakePipelineTest, StageStartFailures) {
          EXPECT_EQ(p->temp_file_count, 0);
          EXPECT_TRUE(f.calls.empty());
        }},
+      // Checked before the error pipe that already exists.
       {"errname with the error pipe",
        PEX_PREFER_PIPES,
-       nullptr,
+       [&](pex_pipeline* p, fake_backend&, const std::string&) {
+         add_ok(p, PEX_STDERR_TO_PIPE, nullptr, nullptr);  // 10,11 out; 12,13 err
+       },
        PEX_STDERR_TO_PIPE,
        nullptr,
        "err.txt",
        "both ERRNAME and PEX_STDERR_TO_PIPE specified.",
        0,
-       {11},
+       {10, 15},
        [](pex_pipeline* p, fake_backend&) {
-         EXPECT_EQ(p->next_in_fd, 10);
-         EXPECT_EQ(p->stderr_read_fd, -1);
+         EXPECT_EQ(p->next_in_fd, 14);
+         EXPECT_EQ(p->stderr_read_fd, 12);
        }},
       {"error pipe before another stage",
        PEX_PREFER_PIPES,
@@ -528,6 +533,7 @@ TEST_F(FakePipelineTest, DestroyTerminatesEveryChildNeverWaitedFor) {
   // The first child was waited for normally, the second killed and reaped.
   EXPECT_EQ(fake_.waited, (std::vector<pid_t>{500, 501}));
   EXPECT_EQ(fake_.kill_requests, (std::vector<int>{0, 1}));
+  EXPECT_EQ(fake_.timed, (std::vector<bool>{true, false}));
 }
 
 TEST_F(FakePipelineTest, DestroyOfAFreshPipelineOnlyReleasesTheBackEnd) {

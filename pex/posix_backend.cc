@@ -195,9 +195,11 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
         pex_spawn_primitive(&pid, program, argv, child_environment, (flags & PEX_PATH_SEARCH) != 0);
     if (spawn_errno == 0 && pid > 0) break;
     if (spawn_errno == 0) spawn_errno = errno;
+    // Every failed attempt is reported, so a start that succeeds after
+    // retries still leaves "spawn" and EAGAIN behind.
+    *error_code = spawn_errno;
+    *message = "spawn";
     if (spawn_errno != EAGAIN || ++retries == 4) {
-      *error_code = spawn_errno;
-      *message = "spawn";
       restore_parent_fds(slots, to_close);
       return -1;
     }

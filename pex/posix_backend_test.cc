@@ -134,15 +134,16 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
     const char* name;
     std::vector<int> results;
     pid_t expected_pid;
+    const char* expected_message;  // what the last failed attempt left behind
     int expected_code;
     std::vector<unsigned> pauses;
   };
   const Case cases[] = {
-      {"keeps failing", {EAGAIN, EAGAIN, EAGAIN, EAGAIN}, -1, EAGAIN, {2, 4, 8}},
-      {"other error", {ENOENT}, -1, ENOENT, {}},
-      {"succeeds on the third attempt", {EAGAIN, EAGAIN, 0}, 4242, 0, {2, 4}},
-      {"succeeds at once", {0}, 4242, 0, {}},
-      {"no process id", {-1}, -1, ENOMEM, {}},
+      {"keeps failing", {EAGAIN, EAGAIN, EAGAIN, EAGAIN}, -1, "spawn", EAGAIN, {2, 4, 8}},
+      {"other error", {ENOENT}, -1, "spawn", ENOENT, {}},
+      {"succeeds on the third attempt", {EAGAIN, EAGAIN, 0}, 4242, "spawn", EAGAIN, {2, 4}},
+      {"succeeds at once", {0}, 4242, nullptr, 0, {}},
+      {"no process id", {-1}, -1, "spawn", ENOMEM, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,10 +157,8 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
     EXPECT_EQ(pid, c.expected_pid);
     EXPECT_EQ(s.attempts, c.results.size());
     EXPECT_EQ(s.pauses, c.pauses);
-    if (c.expected_pid < 0) {
-      EXPECT_STREQ(message, "spawn");
-      EXPECT_EQ(code, c.expected_code);
-    }
+    EXPECT_STREQ(message, c.expected_message);
+    EXPECT_EQ(code, c.expected_code);
     ASSERT_FALSE(s.records.empty());
     EXPECT_TRUE(s.records[0].path_search);
     EXPECT_EQ(s.records[0].environment, environ);
@@ -262,18 +261,20 @@ TEST_F(PosixBackendTest, FailedSpawnPutsParentDescriptorsBack) {
     int in_fd = c.bad_in ? 900 : write_file("in.txt", "x");
     int out_fd = c.bad_out ? 901 : create("out.txt");
     int err_fd = create("err.txt");
+    int to_close = open("/dev/null", O_RDONLY);  // inheritable before the call
     char* argv[] = {const_cast<char*>(c.program), nullptr};
     const char* message = nullptr;
     int code = 0;
-    EXPECT_EQ(spawn(0, argv, in_fd, out_fd, err_fd, -1, &message, &code), -1);
+    EXPECT_EQ(spawn(0, argv, in_fd, out_fd, err_fd, to_close, &message, &code), -1);
     EXPECT_STREQ(message, c.message);
     EXPECT_EQ(code, c.code);
     for (int fd = 0; fd < 3; ++fd) {
       EXPECT_EQ(file_identity(fd), identity_before[fd]) << fd;
       EXPECT_EQ(fd_flags(fd), flags_before[fd]) << fd;
     }
+    EXPECT_EQ(fd_flags(to_close), 0);
     // As the engine does after a failed start; some are closed already.
-    for (int fd : {in_fd, out_fd, err_fd}) close(fd);
+    for (int fd : {in_fd, out_fd, err_fd, to_close}) close(fd);
     EXPECT_EQ(open_fds(), before);
   }
 }
@@ -418,8 +419,26 @@ TEST_F(PosixBackendTest, FilesAndStreams) {
   EXPECT_LT(ops_->open_for_reading(pipeline_, path("missing").c_str(), 0), 0);
   EXPECT_EQ(errno, ENOENT);
 
+  // Pipe ends are close-on-exec, except one that lands in a standard slot and
+  // so stands for it.
+  int saved_stdin = fcntl(0, F_DUPFD_CLOEXEC, 3);
+  ASSERT_GE(saved_stdin, 3);
+  close(0);
   int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
+  int made = ops_->create_pipe(pipeline_, fds, 0);
+  int slot_end_flags = fd_flags(0);
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  ASSERT_EQ(made, 0);
+  EXPECT_EQ(fds[0], 0);
+  EXPECT_EQ(slot_end_flags, 0);
+  EXPECT_EQ(fd_flags(fds[1]), FD_CLOEXEC);
+  close(fds[1]);
+  ASSERT_EQ(ops_->create_pipe(pipeline_, fds, 1), 0);
+  EXPECT_EQ(fd_flags(fds[0]), FD_CLOEXEC);
+  EXPECT_EQ(fd_flags(fds[1]), FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, 0);
+  fcntl(fds[0], F_SETFD, 0);
   FILE* writer = ops_->stream_for_writing(pipeline_, fds[1], 0);
   ASSERT_NE(writer, nullptr);
   EXPECT_EQ(fd_flags(fds[1]), FD_CLOEXEC);
