@@ -1,6 +1,5 @@
 // A small child for the pipeline tests: each mode exercises one thing a stage
 // can do to its descriptors or to the parent.
-#include <dirent.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,6 +10,8 @@
 #include <cstring>
 #include <set>
 #include <string>
+
+#include "test_support.h"
 
 namespace {
 
@@ -29,15 +30,7 @@ void copy_input_to_output() {
 // Lists the open descriptors (without the one reading the listing), then
 // behaves as a filter so that it can sit anywhere in a pipeline.
 int list_descriptors(const char* list_file) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return 4;
-  std::set<int> fds;
-  while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    int fd = atoi(entry->d_name);
-    if (fd != dirfd(dir)) fds.insert(fd);
-  }
-  closedir(dir);
+  std::set<int> fds = pex_testing::open_fds();
   FILE* out = fopen(list_file, "w");
   if (out == nullptr) return 5;
   for (int fd : fds) fprintf(out, "%d\n", fd);
@@ -109,10 +102,5 @@ int main(int argc, char** argv) {
     for (;;) pause();
   }
   if (mode == "signal-parent" && argc == 3) return signal_parent_while_blocked(atoi(argv[2]));
-  if (mode == "env" && argc == 3) {
-    const char* value = getenv(argv[2]);
-    printf("%s\n", value != nullptr ? value : "(unset)");
-    return 0;
-  }
   return 100;
 }

@@ -27,6 +27,24 @@ inline std::pair<dev_t, ino_t> file_identity(int fd) {
   return {info.st_dev, info.st_ino};
 }
 
+// The flags and the open file of descriptors 0, 1 and 2, as they are now.
+struct standard_slots {
+  standard_slots() {
+    for (int fd = 0; fd < 3; ++fd) {
+      flags[fd] = fd_flags(fd);
+      identity[fd] = file_identity(fd);
+    }
+  }
+  bool operator==(const standard_slots&) const = default;
+  int flags[3];
+  std::pair<dev_t, ino_t> identity[3];
+};
+
+inline bool exists(const std::string& name) {
+  struct stat info;
+  return stat(name.c_str(), &info) == 0;
+}
+
 inline std::set<int> open_fds() {
   std::set<int> fds;
   DIR* dir = opendir("/proc/self/fd");
@@ -62,6 +80,19 @@ inline std::set<int> read_fd_list(const std::string& name) {
   while (in >> fd) fds.insert(fd);
   return fds;
 }
+
+// A fresh directory for one scope, removed with its contents afterwards.
+struct temp_dir {
+  temp_dir() {
+    char pattern[] = "/tmp/pex_test.XXXXXX";
+    if (mkdtemp(pattern) != nullptr) name = pattern;
+  }
+  ~temp_dir() {
+    if (!name.empty()) std::system(("rm -rf '" + name + "'").c_str());
+  }
+  std::string path(const char* leaf) const { return name + "/" + leaf; }
+  std::string name;
+};
 
 // Sets a descriptor's flags for one scope.
 class cloexec_guard {
