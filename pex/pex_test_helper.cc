@@ -15,16 +15,9 @@
 
 namespace {
 
-void copy_input_to_output() {
-  char buffer[65536];
-  ssize_t got;
-  while ((got = read(0, buffer, sizeof buffer)) > 0) {
-    for (ssize_t done = 0; done < got;) {
-      ssize_t put = write(1, buffer + done, static_cast<size_t>(got - done));
-      if (put <= 0) exit(3);
-      done += put;
-    }
-  }
+int copy_input_to_output() {
+  for (int c; (c = getchar()) != EOF;) putchar(c);
+  return fflush(stdout) == 0 ? 0 : 3;
 }
 
 // Lists the open descriptors (without the one reading the listing), then
@@ -35,21 +28,12 @@ int list_descriptors(const char* list_file) {
   if (out == nullptr) return 5;
   for (int fd : fds) fprintf(out, "%d\n", fd);
   fclose(out);
-  copy_input_to_output();
-  return 0;
+  return copy_input_to_output();
 }
 
 int flood(long bytes) {
-  static char block[65536];
-  for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<char>('a' + i % 26);
-  while (bytes > 0) {
-    size_t chunk =
-        bytes < static_cast<long>(sizeof block) ? static_cast<size_t>(bytes) : sizeof block;
-    ssize_t put = write(1, block, chunk);
-    if (put <= 0) return 3;
-    bytes -= put;
-  }
-  return 0;
+  for (long i = 0; i < bytes; ++i) putchar('a' + static_cast<int>(i % 26));
+  return fflush(stdout) == 0 ? 0 : 3;
 }
 
 int burn_cpu() {
@@ -92,10 +76,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "exit" && argc == 3) return atoi(argv[2]);
   if (mode == "flood" && argc == 3) return flood(atol(argv[2]));
-  if (mode == "cat") {
-    copy_input_to_output();
-    return 0;
-  }
+  if (mode == "cat") return copy_input_to_output();
   if (mode == "fds" && argc == 3) return list_descriptors(argv[2]);
   if (mode == "busy") return burn_cpu();
   if (mode == "pause") {

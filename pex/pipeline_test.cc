@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <numeric>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,7 @@ struct fake_backend {
   failing fails = fail_nothing;
   int fail_errno = 0;
   size_t calls = 0;  // opens, pipes and spawns
-  int pipes = 0;
+  size_t pipes = 0;
   std::vector<int> closed;
   int next_fd = 10;
   pid_t next_pid = 500;
@@ -134,8 +135,11 @@ constexpr pex_backend_ops fake_ops = {
     fake_stream,           fake_stream,           fake_release_backend,
 };
 
-std::vector<int32_t> fields(const pex_child_times& t) {
-  return {t.user_secs, t.user_micros, t.system_secs, t.system_micros};
+std::vector<int32_t> fields(const pex_child_times* times, int count) {
+  std::vector<int32_t> all;
+  for (const pex_child_times& t : std::span(times, static_cast<size_t>(count)))
+    all.insert(all.end(), {t.user_secs, t.user_micros, t.system_secs, t.system_micros});
+  return all;
 }
 
 char* const argv_true[] = {const_cast<char*>("true"), nullptr};
@@ -251,8 +255,7 @@ TEST_F(FakePipelineTest, StageStartFailures) {
     }
     fake_.fails = c.fails;
     fake_.fail_errno = c.code;
-    fake_.calls = 0;
-    fake_.pipes = 0;
+    fake_.calls = fake_.pipes = 0;
     size_t closed_before = fake_.closed.size();
     int children = p->child_count, code = -7;
     EXPECT_STREQ(start(p, c.flags, c.output, c.errname, &code), c.message);
@@ -295,9 +298,7 @@ TEST_F(FakePipelineTest, FailedWaitNeverReadsAsSuccess) {
   EXPECT_EQ(std::vector<int>(statuses, statuses + 3), (std::vector<int>{-1, 0x200, 0}));
   pex_child_times times[3];
   ASSERT_EQ(pex_get_timing(p, 3, times), 1);
-  EXPECT_EQ(fields(times[0]), (std::vector<int32_t>{0, 0, 0, 0}));
-  EXPECT_EQ(fields(times[1]), (std::vector<int32_t>{501, 1, 0, 2}));
-  EXPECT_EQ(fields(times[2]), (std::vector<int32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(fields(times, 3), (std::vector<int32_t>{0, 0, 0, 0, 501, 1, 0, 2, 0, 0, 0, 0}));
   pex_destroy(p);
   EXPECT_EQ(fake_.waits, (std::vector<std::string>{"500 0 1", "501 0 1"}));
 

@@ -47,17 +47,33 @@ struct spawn_record {
   bool path_search;
 };
 
+int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* environment,
+                       bool path_search);
+
+// Replaces the spawn primitive and the pause for one scope, recording both.
 struct scripted_spawn {
-  explicit scripted_spawn(std::vector<int> to_return) : results(std::move(to_return)) {}
+  explicit scripted_spawn(std::vector<int> to_return) : results(std::move(to_return)) {
+    script = this;
+    pex_spawn_primitive = scripted_primitive;
+    pex_retry_pause = [](unsigned seconds) { script->pauses.push_back(seconds); };
+  }
+  ~scripted_spawn() {
+    pex_spawn_primitive = saved_spawn;
+    pex_retry_pause = saved_pause;
+    script = nullptr;
+  }
   std::vector<int> results;  // error numbers; 0 succeeds with pid 4242, -1 with pid 0
   size_t attempts = 0;
   std::vector<unsigned> pauses;
   std::vector<spawn_record> records;
+  pex_spawn_function saved_spawn = pex_spawn_primitive;
+  void (*saved_pause)(unsigned) = pex_retry_pause;
+  static inline scripted_spawn* script = nullptr;
 };
-scripted_spawn* script = nullptr;
 
 int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* environment,
                        bool path_search) {
+  scripted_spawn* script = scripted_spawn::script;
   script->records.push_back({all_fds(), environment, path_search});
   int result = script->results.at(script->attempts++);
   if (result == -1) {  // "succeeds" without a process id
@@ -68,22 +84,6 @@ int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* envir
   if (result == 0) *pid = 4242;
   return result;
 }
-
-// Installs the scripted seams for one scope.
-struct seam_guard {
-  explicit seam_guard(scripted_spawn& s) {
-    script = &s;
-    pex_spawn_primitive = scripted_primitive;
-    pex_retry_pause = [](unsigned seconds) { script->pauses.push_back(seconds); };
-  }
-  ~seam_guard() {
-    pex_spawn_primitive = saved_spawn;
-    pex_retry_pause = saved_pause;
-    script = nullptr;
-  }
-  pex_spawn_function saved_spawn = pex_spawn_primitive;
-  void (*saved_pause)(unsigned) = pex_retry_pause;
-};
 
 class PosixBackendTest : public testing::Test {
  protected:
@@ -100,6 +100,8 @@ class PosixBackendTest : public testing::Test {
               int to_close = -1, char* const* environment = nullptr) {
     if (words[0] == std::string("helper")) words[0] = PEX_TEST_HELPER;
     words.push_back(nullptr);
+    message_ = nullptr;
+    code_ = 0;
     char* const* argv = const_cast<char* const*>(words.data());
     return ops_->spawn_child(pipeline_, flags, argv[0], argv, environment, in_fd, out_fd, err_fd,
                              to_close, &message_, &code_);
@@ -153,10 +155,7 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.results));
     scripted_spawn s(c.results);
-    seam_guard guard(s);
     fd_state before = all_fds();
-    message_ = nullptr;
-    code_ = 0;
     // A given environment goes through as is; none stands for the parent's.
     EXPECT_EQ(spawn(PEX_FINAL_STAGE | (c.path_search ? PEX_PATH_SEARCH : 0), {"true"}, 0, 1, 2, -1,
                     c.path_search ? nullptr : environment),
@@ -205,12 +204,7 @@ TEST_F(PosixBackendTest, DisplacedDescriptorsAreSavedAndRestored) {
                                         file_identity(fds[2])};
     int to_close = open("/dev/null", O_RDONLY);  // inheritable
     scripted_spawn s({c.spawn_result});
-    message_ = nullptr;
-    code_ = 0;
-    {
-      seam_guard guard(s);
-      EXPECT_EQ(spawn(0, {"true"}, fds[0], fds[1], fds[2], to_close), c.pid);
-    }
+    EXPECT_EQ(spawn(0, {"true"}, fds[0], fds[1], fds[2], to_close), c.pid);
     EXPECT_STREQ(message_, c.message);
     EXPECT_EQ(code_, c.code);
     EXPECT_EQ(standard_slots(), slots_before);

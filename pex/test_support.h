@@ -58,14 +58,6 @@ inline std::set<int> open_fds() {
   return fds;
 }
 
-// Open descriptors that a child would inherit.
-inline std::set<int> inheritable_fds() {
-  std::set<int> fds;
-  for (int fd : open_fds())
-    if ((fd_flags(fd) & FD_CLOEXEC) == 0) fds.insert(fd);
-  return fds;
-}
-
 inline std::string read_file(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   std::stringstream text;
@@ -95,20 +87,15 @@ struct temp_dir {
 };
 
 // Sets a descriptor's flags for one scope.
-class cloexec_guard {
- public:
-  cloexec_guard(int fd, int flags) : fd_(fd), saved_(fcntl(fd, F_GETFD)) {
+struct cloexec_guard {
+  cloexec_guard(int fd, int flags) : fd(fd), saved(fcntl(fd, F_GETFD)) {
     fcntl(fd, F_SETFD, flags);
   }
   ~cloexec_guard() {
-    if (saved_ >= 0) fcntl(fd_, F_SETFD, saved_);
+    if (saved >= 0) fcntl(fd, F_SETFD, saved);
   }
-  cloexec_guard(const cloexec_guard&) = delete;
-  cloexec_guard& operator=(const cloexec_guard&) = delete;
-
- private:
-  int fd_;
-  int saved_;
+  int fd;
+  int saved;
 };
 
 }  // namespace pex_testing
