@@ -145,6 +145,7 @@ TEST_F(PipelineProcessTest, InputOnlyBeforeTheFirstStage) {
   p = pex_create_posix(0, "test", prefix.c_str());
   in = pex_open_input_file(p, PEX_OUTNAME_SUFFIX, ".txt");
   ASSERT_NE(in, nullptr);
+  EXPECT_EQ(p->pending_in_owned, 1);  // the made name is the pipeline's to free
   fputs("flushed on close", in);
   size_t with_stream = open_fds().size();
   pex_destroy(p);  // the sanitizers report the stream or its name if they leak
