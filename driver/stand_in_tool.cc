@@ -1,8 +1,10 @@
 // A stand-in for the wrapped tool. It appends its arguments, each ended by a
 // NUL byte, to the file named by STAND_IN_RECORD; copies standard input to
-// standard output when STAND_IN_ECHO is set; then raises STAND_IN_SIGNAL or
-// exits with STAND_IN_EXIT (default 0).
+// standard output when STAND_IN_ECHO is set; then raises STAND_IN_SIGNAL
+// (with a core only when STAND_IN_CORE is set) or exits with STAND_IN_EXIT
+// (default 0).
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
     if (getenv("STAND_IN_CORE") != nullptr) {
       rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
       setrlimit(RLIMIT_CORE, &unlimited);
+    } else {
+      // No core, whatever the caller's ulimit or a core helper would allow:
+      // one would add ", core dumped" to the wrapper's message.
+      prctl(PR_SET_DUMPABLE, 0);
     }
     int signal_number = atoi(number);
     signal(signal_number, SIG_DFL);
