@@ -242,15 +242,18 @@ TEST_F(WrapperTest, MissingPluginEndsBeforeTheToolIsSought) {
   struct Case {
     std::string argv0;
     std::string printed;
+    bool without_tool = false;  // the plugin is sought first, so its message wins
   };
   std::string path = (root_ / "bin/vesk-nm").string();
   const Case cases[] = {
       {path, path},
       {root_.string() + "/bin/./vesk-nm", root_.string() + "/bin/./vesk-nm"},
       {"", "vesk-nm"},  // what this kernel hands over for an empty argument vector
+      {path, path, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.argv0);
+    SCOPED_TRACE(c.argv0 + (c.without_tool ? " without the tool" : ""));
+    if (c.without_tool) fs::remove(root_ / "epiphany-elf/bin/nm");
     Outcome outcome = run({path, {c.argv0}, base_env(), "", "", {}});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, c.printed + ": Cannot find plugin 'libtarn_plugin.so'\n");
@@ -426,6 +429,35 @@ TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
   Outcome outcome = run_installed("vesk-nm", {});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
+}
+
+// Every row of the mapping, including the stopped child and the core bit
+// without a signal, which no real run of the tool can produce.
+TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
+  struct Case {
+    int status;
+    int expected;
+    std::string message;
+  };
+  const std::string tool = "/t/nm";
+  const Case cases[] = {
+      {0, 0, ""},
+      {0x0300, 3, ""},
+      {0xff00, 255, ""},
+      {0x137f, 1, ""},  // stopped by signal 19
+      {0x0080, 1, ""},  // core bit, no signal
+      {0x0380, 1, ""},
+      {SIGKILL, 1, tool + " terminated with signal 9 [" + strsignal(SIGKILL) + "]\n"},
+      {0x80 | SIGSEGV, 1,
+       tool + " terminated with signal 11 [" + strsignal(SIGSEGV) + "], core dumped\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    testing::internal::CaptureStderr();
+    int got = exit_status_of(c.status, tool.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+    EXPECT_EQ(got, c.expected);
+  }
 }
 
 // The kernel never passes an empty argument vector, so call the entry directly.

@@ -28,6 +28,8 @@ const char* name_for_messages(const char* argv0) {
   return argv0 != nullptr && argv0[0] != '\0' ? argv0 : own_program_name;
 }
 
+}  // namespace
+
 int exit_status_of(int status, const char* tool_path) {
   if (status == 0) return 0;
   int signal_number = status & 0x7f;
@@ -39,8 +41,6 @@ int exit_status_of(int status, const char* tool_path) {
           strsignal(signal_number), (status & 0x80) != 0 ? ", core dumped" : "");
   return 1;
 }
-
-}  // namespace
 
 int wrapper_main(int argc, char** argv) {
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
