@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,10 +23,10 @@ void fatal_exit(int status) {
 
 void alloc_failure(size_t size) {
   // Without a recorded break, environ stands for the start of static data.
-  const char* current = static_cast<const char*>(sbrk(0));
-  const char* base = alloc_initial_break != nullptr
-                         ? static_cast<const char*>(alloc_initial_break)
-                         : reinterpret_cast<const char*>(&environ);
+  // Addresses, not pointers, are subtracted: the two lie in different objects.
+  uintptr_t current = reinterpret_cast<uintptr_t>(sbrk(0));
+  uintptr_t base = alloc_initial_break != nullptr ? reinterpret_cast<uintptr_t>(alloc_initial_break)
+                                                  : reinterpret_cast<uintptr_t>(&environ);
   unsigned long total = static_cast<unsigned long>(current - base);
   fprintf(stderr, "\n%s%sout of memory allocating %lu bytes after a total of %lu bytes\n",
           alloc_program_name, *alloc_program_name != '\0' ? ": " : "",
