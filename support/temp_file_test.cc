@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -82,22 +84,41 @@ TEST_F(TempFileTest, DirectoryIsChosenOnce) {
       testing::ExitedWithCode(0), "");
 }
 
-TEST_F(TempFileTest, NothingUsableFallsBackToCurrentDirectory) {
+// Inside a private root only the fixed candidates created for the case exist:
+// /tmp, then /var/tmp, then /usr/tmp, and "." untested when none is there.
+TEST_F(TempFileTest, FixedCandidatesInOrderThenCurrentDirectory) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // Inside an empty root none of the fixed candidates exists.
-  EXPECT_EXIT(
-      {
-        unsetenv("TMPDIR");
-        unsetenv("TMP");
-        setenv("TEMP", "/nonexistent", 1);
-        if (chroot(usable_.c_str()) != 0 || chdir("/") != 0) exit(2);
-        char* name = reserve_temp_file(".o");
-        bool ok = strcmp(temp_directory(), "./") == 0 && strncmp(name, "./cc", 4) == 0 &&
-                  access(name, F_OK) == 0;
-        free(name);
-        _exit(ok ? 0 : 1);  // the leak checker cannot run without /proc
-      },
-      testing::ExitedWithCode(0), "");
+  struct Case {
+    std::vector<std::string> present;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{}, "./"},
+      {{"usr/tmp"}, "/usr/tmp/"},
+      {{"usr/tmp", "var/tmp"}, "/var/tmp/"},
+      {{"var/tmp", "tmp"}, "/tmp/"},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    std::string root = usable_ + "/root" + std::to_string(number++);
+    for (const std::string& directory : c.present)
+      std::filesystem::create_directories(root + "/" + directory);
+    std::filesystem::create_directories(root);
+    auto reserve = [&] {
+      unsetenv("TMPDIR");
+      unsetenv("TMP");
+      setenv("TEMP", "/nonexistent", 1);
+      if (chroot(root.c_str()) != 0 || chdir("/") != 0) _exit(2);
+      char* name = reserve_temp_file(".o");
+      bool ok = temp_directory() == c.expected &&
+                strncmp(name, (c.expected + "cc").c_str(), c.expected.size() + 2) == 0 &&
+                access(name, F_OK) == 0;
+      free(name);
+      _exit(ok ? 0 : 1);  // the leak checker cannot run without /proc
+    };
+    EXPECT_EXIT(reserve(), testing::ExitedWithCode(0), "");
+  }
 }
 
 TEST_F(TempFileTest, ReservedNamesHaveTheLayoutAndExist) {
