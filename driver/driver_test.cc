@@ -462,6 +462,12 @@ TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
 
 // The kernel never passes an empty argument vector, so call the entry directly.
 TEST_F(WrapperTest, EmptyArgumentVectorUsesTheProgramsOwnName) {
+  // Without a program path the configured directories under /usr are used.
+  for (const char* configured :
+       {"/usr/lib/vesk/epiphany-elf/4.9.2/../../../../epiphany-elf/bin/libtarn_plugin.so",
+        "/usr/libexec/vesk/epiphany-elf/4.9.2/libtarn_plugin.so"}) {
+    if (access(configured, F_OK) == 0) GTEST_SKIP() << configured << " is installed here";
+  }
   build_tree();
   char* no_arguments[] = {nullptr};
   auto without_prefix = [&] {
