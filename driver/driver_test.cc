@@ -56,8 +56,17 @@ struct RunOptions {
   Strings env;
   std::string input;
   std::string cwd;
-  std::vector<int> closed;  // standard descriptors closed in the child
+  std::vector<int> closed = {};   // standard descriptors closed in the child
+  std::vector<int> ignored = {};  // signals the program inherits as ignored
+  std::vector<int> blocked = {};  // and as blocked
 };
+
+// Bit n-1 for signal n, as the stand-in tool reports signal sets.
+unsigned long long signal_bits(const std::vector<int>& signals) {
+  unsigned long long bits = 0;
+  for (int n : signals) bits |= 1ull << (n - 1);
+  return bits;
+}
 
 // A directory of its own per test: the installation tree lives at base/tree,
 // so every ".." the wrapper climbs stays inside the test's own files.
@@ -100,34 +109,51 @@ class WrapperTest : public testing::Test {
     return {"PATH=" + (base_ / "empty-path").string(), "STAND_IN_RECORD=" + record_.string()};
   }
 
-  Outcome run(RunOptions options) {
+  // Starts the program with standard output on out_fd; it inherits exactly
+  // the descriptors, signal dispositions and mask the options describe.
+  pid_t start(RunOptions& options, int out_fd) {
     if (options.cwd.empty()) options.cwd = scratch_.string();
-    fs::path in = scratch_ / "stdin", out = scratch_ / "stdout", err = scratch_ / "stderr";
+    fs::path in = scratch_ / "stdin", err = scratch_ / "stderr";
     write_file(in, options.input, fs::perms(0644));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (int fd : options.closed) posix_spawn_file_actions_addclose(&actions, fd);
-    posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
     std::vector<char*> argv, env;
     for (std::string& s : options.argv) argv.push_back(s.data());
     argv.push_back(nullptr);
     for (std::string& s : options.env) env.push_back(s.data());
     env.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawn(&pid, options.program.c_str(), &actions, nullptr, argv.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = fork();
+    if (pid == 0) {
+      int in_fd = open(in.c_str(), O_RDONLY);
+      int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+          dup2(err_fd, 2) < 0 || chdir(options.cwd.c_str()) != 0)
+        _exit(126);
+      closefrom(3);
+      for (int fd : options.closed) close(fd);
+      sigset_t mask;
+      sigemptyset(&mask);
+      for (int n : options.blocked) sigaddset(&mask, n);
+      sigprocmask(SIG_SETMASK, &mask, nullptr);
+      for (int n : options.ignored) signal(n, SIG_IGN);
+      execve(options.program.c_str(), argv.data(), env.data());
+      _exit(127);
+    }
+    EXPECT_GT(pid, 0) << strerror(errno);
+    return pid;
+  }
+
+  Outcome run(RunOptions options) {
+    fs::path out = scratch_ / "stdout";
+    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t pid = start(options, out_fd);
+    close(out_fd);
     Outcome outcome;
-    EXPECT_EQ(rc, 0) << strerror(rc);
-    if (rc != 0) return outcome;
+    if (pid <= 0) return outcome;
     int status;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
     outcome.out = read_file(out);
-    outcome.err = read_file(err);
+    outcome.err = read_file(scratch_ / "stderr");
     return outcome;
   }
 
@@ -185,13 +211,67 @@ TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
   }
 }
 
+// A caller that ignores SIGCHLD must not cost the tool's status.
 TEST_F(WrapperTest, ExitCodeOfTheToolBecomesOurs) {
   build_tree();
-  for (int code : {0, 1, 3, 127, 255}) {
-    SCOPED_TRACE(code);
-    Outcome outcome = run_installed("vesk-nm", {"x"}, {"STAND_IN_EXIT=" + std::to_string(code)});
-    EXPECT_EQ(outcome.exit_code, code);
-    EXPECT_EQ(outcome.err, "");
+  std::string program = (root_ / "bin/vesk-nm").string();
+  for (std::vector<int> ignored : {std::vector<int>{}, {SIGCHLD}}) {
+    for (int code : {0, 1, 3, 127, 255}) {
+      SCOPED_TRACE(std::to_string(code) + (ignored.empty() ? "" : " with SIGCHLD ignored"));
+      Strings env = base_env();
+      env.push_back("STAND_IN_EXIT=" + std::to_string(code));
+      Outcome outcome = run({program, {program, "x"}, env, "", "", {}, ignored});
+      EXPECT_EQ(outcome.exit_code, code);
+      EXPECT_EQ(outcome.err, "");
+    }
+  }
+}
+
+// A signal sent to the wrapper alone reaches the tool, the wrapper outlives
+// the tool and ends by the same signal; ignored signals stay ignored, in the
+// tool too, and the tool starts with the mask the wrapper inherited.
+TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
+  build_tree();
+  struct Case {
+    std::vector<int> sent;
+    std::vector<int> ignored;
+    int ended_by;
+  };
+  const Case cases[] = {
+      {{SIGTERM}, {}, SIGTERM},
+      {{SIGINT}, {}, SIGINT},
+      {{SIGQUIT}, {}, SIGQUIT},
+      {{SIGHUP}, {}, SIGHUP},
+      {{SIGHUP, SIGINT, SIGTERM}, {SIGHUP, SIGINT}, SIGTERM},
+  };
+  std::string program = (root_ / "bin/vesk-nm").string();
+  Strings env = base_env();
+  env.push_back("STAND_IN_PAUSE=1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.sent));
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    RunOptions options{program, {program}, env, "", "", {}, c.ignored, {SIGUSR2}};
+    pid_t wrapper = start(options, out[1]);
+    close(out[1]);
+    char line[128] = {};
+    for (size_t n = 0; n < sizeof line - 1 && read(out[0], line + n, 1) == 1 && line[n] != '\n';)
+      ++n;
+    close(out[0]);
+    int tool = 0;
+    unsigned long long blocked = 0, ignored = 0;
+    ASSERT_EQ(sscanf(line, "%d %llx %llx", &tool, &blocked, &ignored), 3) << line;
+    EXPECT_EQ(blocked, signal_bits({SIGUSR2}));
+    EXPECT_EQ(ignored, signal_bits(c.ignored));
+    for (int n : c.sent) kill(wrapper, n);
+    int status = 0;
+    ASSERT_EQ(waitpid(wrapper, &status, 0), wrapper);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by) << status;
+    EXPECT_EQ(read_file(scratch_ / "stderr"), "");
+    // The wrapper reaped the tool before it ended: nothing is left behind.
+    bool tool_left = kill(tool, 0) == 0;
+    EXPECT_FALSE(tool_left);
+    if (tool_left) kill(tool, SIGKILL);
   }
 }
 
@@ -287,6 +367,7 @@ TEST_F(WrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
   install_copy(STAND_IN_TOOL_PATH, base_ / "cross-bin/epiphany-elf-nm");
   // An empty PATH element means the current directory.
   install_copy(STAND_IN_TOOL_PATH, scratch_ / "epiphany-elf-nm");
+  install_copy(STAND_IN_TOOL_PATH, scratch_ / "x\\epiphany-elf-nm");
   struct Case {
     std::string path;
     std::string found;
@@ -295,6 +376,9 @@ TEST_F(WrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
       {(base_ / "host-bin").string() + ":" + (base_ / "cross-bin").string(),
        (base_ / "cross-bin/epiphany-elf-nm").string()},
       {(base_ / "host-bin").string() + "::" + (base_ / "cross-bin").string(), "./epiphany-elf-nm"},
+      // The entry ends in a backslash, so the path found has no '/': what
+      // runs is that very file, not one sought on PATH once more.
+      {"x\\", "x\\epiphany-elf-nm"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -308,6 +392,43 @@ TEST_F(WrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
                            {}});
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_EQ(recorded(), (Strings{c.found, "--plugin", plugin_path(root_), "a.o"}));
+  }
+}
+
+// A packaging mistake that makes the tool a link to the wrapper fails at
+// once instead of starting the wrapper again and again.
+TEST_F(WrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  fs::path in_tree = root_ / "epiphany-elf/bin/nm", on_path = base_ / "cross-bin/epiphany-elf-nm";
+  fs::create_directories(in_tree.parent_path());
+  fs::create_directories(on_path.parent_path());
+  std::string program = (root_ / "bin/vesk-nm").string();
+  struct Case {
+    fs::path link;
+    std::string found;
+    bool hard;
+  };
+  const Case cases[] = {
+      {in_tree, tool_dir(root_) + "nm", false},
+      {on_path, on_path.string(), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.found);
+    if (c.hard) {
+      fs::create_hard_link(program, c.link);
+    } else {
+      fs::create_symlink("../../bin/vesk-nm", c.link);
+    }
+    Outcome outcome =
+        run({program,
+             {program},
+             {"PATH=" + on_path.parent_path().string(), "STAND_IN_RECORD=" + record_.string()},
+             "",
+             "",
+             {}});
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, program + ": Cannot run '" + c.found + "': it is this program itself\n");
+    fs::remove(c.link);
   }
 }
 

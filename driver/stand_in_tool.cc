@@ -2,7 +2,9 @@
 // NUL byte, to the file named by STAND_IN_RECORD; copies standard input to
 // standard output when STAND_IN_ECHO is set; then raises STAND_IN_SIGNAL
 // (with a core only when STAND_IN_CORE is set) or exits with STAND_IN_EXIT
-// (default 0).
+// (default 0). With STAND_IN_PAUSE it instead writes one line to standard
+// output, "<pid> <blocked> <ignored>" (signal sets as hex bit masks, bit n-1
+// for signal n), and waits for a signal to end it.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -38,6 +40,21 @@ int main(int argc, char** argv) {
     signal(signal_number, SIG_DFL);
     raise(signal_number);
     return 123;
+  }
+  if (getenv("STAND_IN_PAUSE") != nullptr) {
+    prctl(PR_SET_DUMPABLE, 0);
+    sigset_t blocked;
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    unsigned long long blocked_bits = 0, ignored_bits = 0;
+    for (int n = 1; n <= 64; ++n) {
+      struct sigaction action;
+      if (sigismember(&blocked, n) == 1) blocked_bits |= 1ull << (n - 1);
+      if (sigaction(n, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+        ignored_bits |= 1ull << (n - 1);
+    }
+    printf("%d %llx %llx\n", static_cast<int>(getpid()), blocked_bits, ignored_bits);
+    fflush(stdout);
+    for (;;) pause();
   }
   const char* code = getenv("STAND_IN_EXIT");
   return code != nullptr ? atoi(code) : 0;

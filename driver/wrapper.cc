@@ -1,5 +1,6 @@
 #include "driver/wrapper.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "driver/config.h"
+#include "driver/tool_signals.h"
 #include "paths/relocate.h"
 #include "paths/search_path.h"
 #include "pex/pex.h"
@@ -26,6 +28,14 @@ search_path path_dirs;
 // this kernel hands over as an empty string) the program's own name stands in.
 const char* name_for_messages(const char* argv0) {
   return argv0 != nullptr && argv0[0] != '\0' ? argv0 : own_program_name;
+}
+
+// A tool that is this very program, under any link, would start itself again
+// and again until the process limit.
+bool is_this_program(const char* path) {
+  struct stat tool, self;
+  return stat(path, &tool) == 0 && stat("/proc/self/exe", &self) == 0 &&
+         tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
 }
 
 }  // namespace
@@ -80,6 +90,11 @@ int wrapper_main(int argc, char** argv) {
       exit(1);
     }
   }
+  if (is_this_program(tool_path)) {
+    fprintf(stderr, "%s: Cannot run '%s': it is this program itself\n", name_for_messages(argv0),
+            tool_path);
+    exit(1);
+  }
 
   // Slots: tool, "--plugin", plugin, the caller's arguments, terminator, spare.
   size_t slot_count = static_cast<size_t>(argc > 0 ? argc : 0) + 4;
@@ -97,11 +112,15 @@ int wrapper_main(int argc, char** argv) {
   const char* pipeline_name = concat_strings("vesk-", tool_path, nullptr);
   int status = 0;
   int error_code = 0;
-  const char* failure = pex_run_single(PEX_FINAL_STAGE | PEX_PATH_SEARCH, tool_path, tool_argv,
-                                       pipeline_name, nullptr, nullptr, &status, &error_code);
+  pass_signals_to_tool();
+  // No PATH search: the file started must be the file located, even when its
+  // path holds no '/' (a PATH entry ending in a backslash).
+  const char* failure = pex_run_single(PEX_FINAL_STAGE, tool_path, tool_argv, pipeline_name,
+                                       nullptr, nullptr, &status, &error_code);
   if (failure != nullptr) {
     fprintf(stderr, "Error running %s: %s\n", tool_path, failure);
     return 1;
   }
+  end_like_tool(status);
   return exit_status_of(status, tool_path);
 }

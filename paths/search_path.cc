@@ -24,8 +24,14 @@ void set_lookup_trace(bool on) {
 }
 
 void append_search_dir(search_path* list, const char* prefix) {
+  // PATH may hold a hundred thousand entries: a walk per append would make
+  // start-up quadratic in them.
   search_dir** link = &list->head;
-  while (*link != nullptr) link = &(*link)->next;
+  if (list->head != nullptr) {
+    search_dir* tail = list->last != nullptr ? list->last : list->head;
+    while (tail->next != nullptr) tail = tail->next;
+    link = &tail->next;
+  }
 
   size_t length = strlen(prefix);
   if (length > static_cast<size_t>(list->longest)) list->longest = static_cast<int32_t>(length);
@@ -37,6 +43,7 @@ void append_search_dir(search_path* list, const char* prefix) {
   memcpy(entry->prefix, prefix, length + 1);
   entry->next = nullptr;
   *link = entry;
+  list->last = entry;
 }
 
 void load_search_path(const char* string, search_path* list) {

@@ -17,9 +17,18 @@ extern char** environ;
 namespace {
 
 int spawn_with_posix(pid_t* pid, const char* program, char* const* argv, char* const* environment,
-                     bool path_search) {
-  return path_search ? posix_spawnp(pid, program, nullptr, nullptr, argv, environment)
-                     : posix_spawn(pid, program, nullptr, nullptr, argv, environment);
+                     bool path_search, const sigset_t* child_mask) {
+  posix_spawnattr_t attributes;
+  int result = posix_spawnattr_init(&attributes);
+  if (result != 0) return result;
+  result = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  if (result == 0) result = posix_spawnattr_setsigmask(&attributes, child_mask);
+  if (result == 0) {
+    result = path_search ? posix_spawnp(pid, program, nullptr, &attributes, argv, environment)
+                         : posix_spawn(pid, program, nullptr, &attributes, argv, environment);
+  }
+  posix_spawnattr_destroy(&attributes);
+  return result;
 }
 
 void sleep_seconds(unsigned int seconds) {
@@ -188,13 +197,25 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
   if ((flags & PEX_MERGE_STDERR) != 0 && err_fd > 2 && err_fd != out_fd) close(err_fd);
 
   char* const* child_environment = environment != nullptr ? environment : environ;
+  sigset_t all_signals, caller_mask;
+  sigfillset(&all_signals);
+  sigemptyset(&caller_mask);
   pid_t pid = 0;
   for (int retries = 0;;) {
     pid = 0;
-    int spawn_errno =
-        pex_spawn_primitive(&pid, program, argv, child_environment, (flags & PEX_PATH_SEARCH) != 0);
-    if (spawn_errno == 0 && pid > 0) break;
+    // Signals wait until the caller's hook knows the child, so a handler that
+    // passes them on can never miss it; the child starts with the caller's
+    // own mask, not the blocked one.
+    sigprocmask(SIG_BLOCK, &all_signals, &caller_mask);
+    int spawn_errno = pex_spawn_primitive(&pid, program, argv, child_environment,
+                                          (flags & PEX_PATH_SEARCH) != 0, &caller_mask);
+    if (spawn_errno == 0 && pid > 0) {
+      if (pex_child_started != nullptr) pex_child_started(pid);
+      sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
+      break;
+    }
     if (spawn_errno == 0) spawn_errno = errno;
+    sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
     // Every failed attempt is reported, so a start that succeeds after
     // retries still leaves "spawn" and EAGAIN behind.
     *error_code = spawn_errno;
@@ -254,6 +275,7 @@ constexpr pex_backend_ops posix_ops = {
 
 pex_spawn_function pex_spawn_primitive = spawn_with_posix;
 void (*pex_retry_pause)(unsigned int seconds) = sleep_seconds;
+void (*pex_child_started)(pid_t pid) = nullptr;
 
 pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
                                const char* temp_prefix) {

@@ -4,6 +4,7 @@
 // failure too. The back end keeps no state of its own.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include "pex/pex.h"
@@ -12,10 +13,17 @@
 pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
                                const char* temp_prefix);
 
+// Called, when set, with each child's process id as soon as the child exists.
+// Every signal is held from just before the spawn until the hook returns, so a
+// signal handler that reads what the hook recorded never misses a child.
+extern void (*pex_child_started)(pid_t pid);
+
 // Test seams, plain pointers with constant initialisers. The spawn primitive
-// follows posix_spawn: 0 with *pid set, or an error number (errno untouched).
+// follows posix_spawn: 0 with *pid set, or an error number (errno untouched);
+// the child starts with child_mask as its signal mask.
 using pex_spawn_function = int (*)(pid_t* pid, const char* program, char* const* argv,
-                                   char* const* environment, bool path_search);
+                                   char* const* environment, bool path_search,
+                                   const sigset_t* child_mask);
 extern pex_spawn_function pex_spawn_primitive;
 
 // The pause between spawn attempts that failed with EAGAIN (2, 4, 8 seconds).

@@ -40,15 +40,24 @@ fd_state all_fds() {
   return state;
 }
 
+bool same_signals(const sigset_t& a, const sigset_t& b) {
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (sigismember(&a, signal_number) != sigismember(&b, signal_number)) return false;
+  }
+  return true;
+}
+
 // What the spawn primitive saw.
 struct spawn_record {
   fd_state fds;
   char* const* environment;
   bool path_search;
+  bool all_blocked;    // the process's own mask at the spawn
+  bool child_mask_ok;  // the child's mask is the caller's
 };
 
 int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* environment,
-                       bool path_search);
+                       bool path_search, const sigset_t* child_mask);
 
 // Replaces the spawn primitive and the pause for one scope, recording both.
 struct scripted_spawn {
@@ -66,15 +75,19 @@ struct scripted_spawn {
   size_t attempts = 0;
   std::vector<unsigned> pauses;
   std::vector<spawn_record> records;
+  sigset_t caller_mask;
   pex_spawn_function saved_spawn = pex_spawn_primitive;
   void (*saved_pause)(unsigned) = pex_retry_pause;
   static inline scripted_spawn* script = nullptr;
 };
 
 int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* environment,
-                       bool path_search) {
+                       bool path_search, const sigset_t* child_mask) {
   scripted_spawn* script = scripted_spawn::script;
-  script->records.push_back({all_fds(), environment, path_search});
+  sigset_t now;
+  sigprocmask(SIG_BLOCK, nullptr, &now);
+  script->records.push_back({all_fds(), environment, path_search, sigismember(&now, SIGTERM) == 1,
+                             same_signals(*child_mask, script->caller_mask)});
   int result = script->results.at(script->attempts++);
   if (result == -1) {  // "succeeds" without a process id
     errno = ENOMEM;
@@ -152,9 +165,23 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
       {{-1}, true, -1, "spawn", ENOMEM, {}},
   };
   char* environment[] = {const_cast<char*>("A=1"), nullptr};
+  // The caller's mask, with one signal of its own blocked, is the child's and
+  // is back afterwards; the hook hears of a started child while all is held.
+  static std::vector<std::pair<pid_t, bool>> started;
+  pex_child_started = [](pid_t pid) {
+    sigset_t now;
+    sigprocmask(SIG_BLOCK, nullptr, &now);
+    started.push_back({pid, sigismember(&now, SIGTERM) == 1});
+  };
+  sigset_t usr2, caller_mask;
+  sigemptyset(&usr2);
+  sigaddset(&usr2, SIGUSR2);
+  sigprocmask(SIG_BLOCK, &usr2, &caller_mask);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.results));
     scripted_spawn s(c.results);
+    started.clear();
+    sigprocmask(SIG_BLOCK, nullptr, &s.caller_mask);
     fd_state before = all_fds();
     // A given environment goes through as is; none stands for the parent's.
     EXPECT_EQ(spawn(PEX_FINAL_STAGE | (c.path_search ? PEX_PATH_SEARCH : 0), {"true"}, 0, 1, 2, -1,
@@ -168,9 +195,17 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
       EXPECT_EQ(record.fds, before);
       EXPECT_EQ(record.path_search, c.path_search);
       EXPECT_EQ(record.environment, c.path_search ? environ : environment);
+      EXPECT_TRUE(record.all_blocked);
+      EXPECT_TRUE(record.child_mask_ok);
     }
     EXPECT_EQ(all_fds(), before);
+    EXPECT_EQ(started, (c.pid > 0 ? decltype(started){{c.pid, true}} : decltype(started){}));
+    sigset_t after;
+    sigprocmask(SIG_BLOCK, nullptr, &after);
+    EXPECT_TRUE(same_signals(after, s.caller_mask));
   }
+  pex_child_started = nullptr;
+  sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
 }
 
 // The child's descriptors sit in the parent's slots, inheritable, only for

@@ -1,0 +1,17 @@
+// The wrapper stands for the tool under its caller's termination signals:
+// SIGHUP, SIGINT, SIGQUIT and SIGTERM sent to the wrapper alone reach the tool,
+// and a tool that dies of one the wrapper passed on takes the wrapper with it
+// by the same signal, as if the caller had started the tool directly. Signals
+// inherited as ignored stay ignored and are not passed on.
+#pragma once
+
+// Before the tool starts: installs the handlers and the engine's hook that
+// records the tool, and restores SIGCHLD's default so the tool's status
+// cannot be reaped away. A signal that comes before there is a tool ends the
+// wrapper the default way.
+void pass_signals_to_tool();
+
+// After the tool ended with the wait status `status`: when it died of a signal
+// the wrapper passed on, ends the wrapper by that signal (without a core of
+// its own) and does not return; otherwise forgets the tool and returns.
+void end_like_tool(int status);
