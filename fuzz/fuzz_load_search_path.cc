@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t piece_start = 0;
   for (const search_dir* dir = list.head; dir != nullptr; dir = dir->next, ++entries) {
     std::string prefix = dir->prefix;
-    require(static_cast<long long>(prefix.size()) <= list.longest);
+    require(prefix.size() <= list.longest);
     require(ends_with_separator(prefix) || prefix == "./");
 
     require(piece_start <= string.size());

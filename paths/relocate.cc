@@ -100,6 +100,8 @@ char** split_path_components(const char* path, int* count_out) {
     while (*p == '/') ++p;
     p = strchrnul(p, '/');
   }
+  // The count must fit the int that callers receive.
+  if (runs > INT_MAX - 2) return nullptr;
   size_t length = static_cast<size_t>(p - path);
   // One block holds the array and every component after it: start-up runs
   // this several times, and one allocation costs far less than a dozen.

@@ -34,7 +34,7 @@ void append_search_dir(search_path* list, const char* prefix) {
   }
 
   size_t length = strlen(prefix);
-  if (length > static_cast<size_t>(list->longest)) list->longest = static_cast<int32_t>(length);
+  if (length > list->longest) list->longest = length;
 
   // The entry and its private copy of the prefix share one block: lists are
   // never freed, and start-up builds a dozen entries or more from PATH.
@@ -82,8 +82,7 @@ char* locate_file(const search_path* list, const char* name, int mode) {
 
   size_t name_length = strlen(name);
   // Every candidate is built here: `longest` bounds every prefix.
-  auto* buffer =
-      static_cast<char*>(checked_alloc(name_length + static_cast<size_t>(list->longest) + 1));
+  auto* buffer = static_cast<char*>(checked_alloc(name_length + list->longest + 1));
 
   bool absolute = is_separator(name[0]) || (name[0] != '\0' && name[1] == ':');
   if (absolute) {

@@ -4,7 +4,7 @@
 // so running out of memory ends the process instead of returning.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 
 struct search_dir {
   char* prefix;  // used as stored: a candidate is prefix followed by the name;
@@ -14,7 +14,7 @@ struct search_dir {
 
 struct search_path {
   search_dir* head;
-  int32_t longest;   // at least the length of every prefix; sizes the lookup buffer
+  size_t longest;    // at least the length of every prefix; sizes the lookup buffer
   search_dir* last;  // the entry appended last, so that appending need not walk
                      // the list; when null, or not the tail, the walk finds it
 };

@@ -94,14 +94,14 @@ TEST(LoadSearchPath, SilentWithoutTrace) {
 
 TEST(AppendSearchDir, KeepsLongestAndCopiesThePrefix) {
   owned_list owned;
-  EXPECT_EQ(owned.list.longest, 0);
+  EXPECT_EQ(owned.list.longest, 0u);
   std::string prefix = "ab/";
   append_search_dir(&owned.list, prefix.c_str());
   prefix = "changed";
   append_search_dir(&owned.list, "abcdef/");
-  EXPECT_EQ(owned.list.longest, 7);
+  EXPECT_EQ(owned.list.longest, 7u);
   append_search_dir(&owned.list, "x/");
-  EXPECT_EQ(owned.list.longest, 7);
+  EXPECT_EQ(owned.list.longest, 7u);
   EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/"}));
 }
 
