@@ -9,7 +9,8 @@ work=$build/bench-run
 rm -rf "$work"
 tree=$work/toolchain
 bash "$src/demo/stage-tree.sh" "$build" "$tree" "$build/bench/bench_trivial_tool"
-plugin=$tree/libexec/vesk/epiphany-elf/4.9.2/libtarn_plugin.so
+. "$build/tree-layout.sh"
+plugin=$tree/$tree_libexec_dir$plugin_file_name
 
 echo "== wall time"
 "$build/bench/bench_startup" "$build/bench/bench_trivial_tool" "$build/bench/bench_min_wrapper" \
@@ -36,7 +37,7 @@ count() {
   env -u MAKEFLAGS -u MAKELEVEL -u MFLAGS valgrind --tool=callgrind --trace-children=no --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
     sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
 }
-b=$(count "$build/bench/bench_min_wrapper" "$tree/epiphany-elf/bin/nm" --plugin "$plugin" -g file.o)
+b=$(count "$build/bench/bench_min_wrapper" "$tree/${tree_tool_dir}nm" --plugin "$plugin" -g file.o)
 c=$(count "$tree/bin/vesk-nm" -g file.o)
 echo "b  minimal static spawn-and-wait: $b"
 echo "c  vesk-nm:                       $c   (goal: at most 60000)"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Stages a relocatable toolchain tree from the build, runs vesk-nm and
-# vesk-ranlib from it on a sample object and archive, then moves the tree and
-# runs them again from the new place.
+# Stages a relocatable toolchain tree from the build, runs vesk-nm,
+# vesk-ranlib and vesk-ar from it on a sample object and archives, then moves
+# the tree and runs them again from the new place.
 set -euo pipefail
 src=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -52,6 +52,11 @@ run_from() {
   show_traced "$bin/vesk-ranlib" libsample.a
   echo "Now it has one:"
   show "$bin/vesk-nm" --print-armap libsample.a
+  echo
+  rm -f libbuilt.a
+  show_traced "$bin/vesk-ar" rcs libbuilt.a sample.o
+  echo "An archive that vesk-ar builds has its index from the start:"
+  show "$bin/vesk-nm" --print-armap libbuilt.a
 }
 
 run_from toolchain/bin

@@ -1,24 +1,26 @@
 #!/usr/bin/env bash
 # Usage: stage-tree.sh <build> <dest> [tool]
 # Installs the programs into <dest> and completes the relocatable layout around
-# them: the stand-in plugin, and epiphany-elf/bin/{nm,ranlib}. With [tool] both
-# tools are copies of it; without, the host's nm and ranlib are linked in when
-# they accept --plugin, else a stand-in that prints its arguments.
+# them: the stand-in plugin, and <target>/bin/{nm,ranlib,ar}. With [tool]
+# every tool is a copy of it; without, the host's nm, ranlib and ar are linked
+# in when they accept --plugin, else a stand-in that prints its arguments.
 set -euo pipefail
 build=$1 tree=$2 tool=${3:-}
-libexec=$tree/libexec/vesk/epiphany-elf/4.9.2
+# The directories as this build is configured: tree_tool_dir, tree_libexec_dir...
+. "$build/tree-layout.sh"
 cmake --install "$build" --prefix "$tree" >/dev/null
-mkdir -p "$tree/lib/vesk/epiphany-elf/4.9.2" "$libexec" "$tree/epiphany-elf/bin"
-cp "$build/demo/libtarn_plugin.so" "$libexec/"
-for name in nm ranlib; do
+tools=$tree/$tree_tool_dir
+mkdir -p "$tools"
+cp "$build/demo/libtarn_plugin.so" "$tree/$tree_libexec_dir$plugin_file_name"
+for name in nm ranlib ar; do
   host=$(command -v "$name" || true)
   if [ -n "$tool" ]; then
-    cp "$tool" "$tree/epiphany-elf/bin/$name"
+    cp "$tool" "$tools$name"
   elif [ -n "$host" ] && "$host" --help 2>&1 | grep -q -- '--plugin'; then
-    ln -s "$host" "$tree/epiphany-elf/bin/$name"
-    echo "  epiphany-elf/bin/$name -> $host (the host's own; it accepts --plugin)"
+    ln -s "$host" "$tools$name"
+    echo "  $tree_tool_dir$name -> $host (the host's own; it accepts --plugin)"
   else
-    cp "$build/demo/demo_show_args" "$tree/epiphany-elf/bin/$name"
-    echo "  epiphany-elf/bin/$name: a stand-in that prints its arguments"
+    cp "$build/demo/demo_show_args" "$tools$name"
+    echo "  $tree_tool_dir$name: a stand-in that prints its arguments"
   fi
 done

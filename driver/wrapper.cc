@@ -55,6 +55,10 @@ int exit_status_of(int status, const char* tool_path) {
 int wrapper_main(int argc, char** argv) {
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
 
+  // Shows where a moved or half-installed tree was searched, on request.
+  if (const char* trace = getenv("VESK_LOOKUP_TRACE"); trace != nullptr && trace[0] != '\0')
+    set_lookup_trace(true);
+
   const char* self_path = argv0;
   if (const char* prefix = getenv("VESK_EXEC_PREFIX"); prefix != nullptr)
     self_path = concat_strings(prefix, own_program_name, nullptr);
