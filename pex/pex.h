@@ -60,7 +60,8 @@ struct pex_pipeline {
 
 // The operating-system layer. Slots 1 to 8 are required, release_backend may
 // be null. Only spawn_child and wait_for_child store a message and an error
-// code; the others report -1 or null with errno set.
+// code; the others report -1 or null with errno set. Descriptors the slots
+// hand out lie above 2: the engine takes 0, 1 and 2 for the caller's own.
 struct pex_backend_ops {
   int (*open_for_reading)(pex_pipeline* pipeline, const char* name, int binary);
   int (*open_for_writing)(pex_pipeline* pipeline, const char* name, int binary);

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -166,6 +168,8 @@ TEST_F(PipelineProcessTest, StandardErrorThroughAPipeOrMerged) {
       // The unused error pipe reaches its end at once instead of never.
       {PEX_STDERR_TO_PIPE | PEX_MERGE_STDERR, false, "out\nerr\n", "", nullptr},
       {PEX_MERGE_STDERR, true, "out\nerr\n", nullptr, ""},
+      // Plain 2>&1: the parent's own standard error is neither used nor closed.
+      {PEX_MERGE_STDERR, false, "out\nerr\n", nullptr, nullptr},
       {0, true, "out\n", nullptr, "err\n"},
   };
   for (const Case& c : cases) {
@@ -274,6 +278,97 @@ TEST_F(PipelineProcessTest, RunSingle) {
     }
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(open_fds(), before);
+  }
+}
+
+// A caller may start with one of 0, 1 and 2 closed. Nothing the engine opens
+// may land there and pass for the caller's own stream: each case behaves as
+// with the slot open and leaves nothing open. Each runs in a fresh child that
+// closes the slot first, and returns what went wrong.
+TEST_F(PipelineProcessTest, ClosedStandardSlotIsNeverTakenForTheCallersStream) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string out = path("out.txt"), mid = path("mid.txt"), input = path("in.txt");
+  auto stage = [](pex_pipeline* p, int flags, const args& a, const std::string& output = "") {
+    int code = 0;
+    const char* message = pex_add_stage(p, flags, a.words[0].c_str(), a.pointers.data(),
+                                        output.empty() ? nullptr : output.c_str(), nullptr, &code);
+    return std::string(message != nullptr ? message : "");
+  };
+  auto status_text = [](pex_pipeline* p, int count) {
+    std::vector<int> got(static_cast<size_t>(count), -7);
+    pex_get_status(p, count, got.data());
+    return testing::PrintToString(got);
+  };
+  auto input_pipe_into_head = [&] {
+    signal(SIGPIPE, SIG_IGN);
+    pex_pipeline* p = pex_create_posix(PEX_PREFER_PIPES, "test", nullptr);
+    FILE* in = pex_open_input_pipe(p, 0);
+    if (in == nullptr) return std::string("no input pipe");
+    FILE* second = pex_open_input_pipe(p, 0);
+    std::string fault = second == nullptr ? "" : "second pipe;";
+    if (second != nullptr) fclose(second);
+    fault += stage(p, PEX_FINAL_STAGE, {"/bin/sh", "-c", "head -c 5"}, out);
+    bool slot_taken = fd_flags(0) != -1;  // the writer below would never hear EPIPE
+    std::vector<char> block(slot_taken ? 0 : 1 << 20, 'x');
+    errno = 0;
+    if (fwrite(block.data(), 1, block.size(), in) == block.size() || errno != EPIPE)
+      fault += "no EPIPE;";
+    fclose(in);
+    fault += status_text(p, 1);
+    fault += read_file(out);
+    pex_destroy(p);
+    return fault == "{ 0 }xxxxx" ? "" : fault;
+  };
+  auto pipe_mode = [&] {
+    pex_pipeline* p = pex_create_posix(PEX_PREFER_PIPES, "test", nullptr);
+    std::string fault = stage(p, 0, {"helper", "flood", "5"});
+    fault += stage(p, PEX_FINAL_STAGE, {"helper", "cat"}, out);
+    fault += status_text(p, 2);
+    pex_destroy(p);
+    fault += read_file(out);
+    return fault == "{ 0, 0 }abcde" ? "" : fault;
+  };
+  // The final cat finds its standard output closed, as the caller's is.
+  auto file_mode_to_closed_output = [&] {
+    pex_pipeline* p = pex_create_posix(0, "test", nullptr);
+    std::string fault = stage(p, 0, {"helper", "flood", "5"}, mid);
+    fault += stage(p, PEX_FINAL_STAGE, {"helper", "cat"});
+    fault += status_text(p, 2);
+    fault += read_file(mid);
+    pex_destroy(p);
+    return fault == "{ 0, 768 }abcde" ? "" : fault;
+  };
+  auto file_mode_streams = [&] {
+    pex_pipeline* p = pex_create_posix(0, "test", nullptr);
+    FILE* in = pex_open_input_file(p, 0, input.c_str());
+    std::string fault = in != nullptr && fileno(in) > 2 ? "" : "input stream;";
+    if (in != nullptr) fputs("through", in);
+    fault += stage(p, 0, {"helper", "cat"}, mid);
+    FILE* output = pex_output_stream(p, 0);
+    fault += output != nullptr && fileno(output) > 2 ? read_stream(output) : "output stream;";
+    pex_destroy(p);
+    return fault == "through" ? "" : fault;
+  };
+  struct Case {
+    int closed;
+    std::function<std::string()> run;
+  };
+  const Case cases[] = {{0, input_pipe_into_head},
+                        {1, pipe_mode},
+                        {1, file_mode_to_closed_output},
+                        {0, file_mode_streams}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    auto child = [&] {
+      close(c.closed);
+      std::set<int> before = open_fds();
+      std::string fault = c.run();
+      if (open_fds() != before) fault += " descriptors left open";
+      fprintf(stderr, "%s\n", fault.c_str());
+      std::filesystem::remove_all(dir_.name);  // exit() skips the fixture's cleanup
+      exit(fault.empty() ? 0 : 1);
+    };
+    EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
   }
 }
 

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <numeric>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,6 +46,8 @@ struct fake_backend {
   pid_t next_pid = 500;
   int releases = 0;
   std::vector<std::string> waits;  // "pid kill_first timed"
+  std::vector<int> to_close;       // what each spawn was to keep from its child
+  int close_errno = 0;             // when set, every close fails with it
 };
 
 fake_backend& fake_of(pex_pipeline* pipeline) {
@@ -72,10 +76,11 @@ int fake_open_for_writing(pex_pipeline* pipeline, const char* name, int) {
 
 // Like the real back end, a successful spawn closes the parent's copies above 2.
 pid_t fake_spawn_child(pex_pipeline* pipeline, int, const char*, char* const*, char* const*,
-                       int in_fd, int out_fd, int err_fd, int, const char** message,
+                       int in_fd, int out_fd, int err_fd, int to_close, const char** message,
                        int* error_code) {
   fake_backend& fake = fake_of(pipeline);
   ++fake.calls;
+  fake.to_close.push_back(to_close);
   if (fake.fails == fail_spawn) {
     *message = "spawn";
     *error_code = fake.fail_errno;
@@ -87,8 +92,9 @@ pid_t fake_spawn_child(pex_pipeline* pipeline, int, const char*, char* const*, c
 }
 
 int fake_close_descriptor(pex_pipeline* pipeline, int fd) {
-  fake_of(pipeline).closed.push_back(fd);
-  return 0;
+  fake_backend& fake = fake_of(pipeline);
+  fake.closed.push_back(fd);
+  return fake.close_errno != 0 ? fail_with(fake.close_errno) : 0;
 }
 
 int fake_wait_for_child(pex_pipeline* pipeline, pid_t pid, int* status, pex_child_times* times,
@@ -122,6 +128,7 @@ int fake_create_pipe(pex_pipeline* pipeline, int* fds, int) {
 }
 
 FILE* fake_stream(pex_pipeline*, int, int) {
+  errno = EMFILE;
   return nullptr;
 }
 
@@ -168,10 +175,10 @@ class FakePipelineTest : public testing::Test {
   fake_backend fake_;
 };
 
-// Every row of the stage-start failure table: the message, the error code,
-// what the failing start closed and what stays recorded. Afterwards
-// pex_destroy has closed every descriptor the back end handed out exactly
-// once, and never 0, 1 or 2.
+// Every row of the stage-start failure table: the message, the error code
+// (never clobbered by a close that fails after it), what the failing start
+// closed and what stays recorded. Afterwards pex_destroy has closed every
+// descriptor the back end handed out exactly once, and never 0, 1 or 2.
 TEST_F(FakePipelineTest, StageStartFailures) {
   struct Case {
     const char* name;
@@ -210,6 +217,9 @@ TEST_F(FakePipelineTest, StageStartFailures) {
        0},
       {"intermediate output file cannot be opened", 0, none, nullptr, fail_open_write, 0,
        "stage1.out", nullptr, "open temporary output file", EACCES, "", 1, 0, -1, "stage1.out", 1},
+      {"intermediate output file cannot be opened, reading a file", 0, 0, "stage1.out",
+       fail_open_write, 0, "stage2.out", nullptr, "open temporary output file", EACCES, "11", 2, 0,
+       -1, "stage2.out", 2},
       // The closed read end is forgotten, so nothing closes it again.
       {"output pipe cannot be made", pipes, 0, nullptr, fail_out_pipe, 0, nullptr, nullptr, "pipe",
        EMFILE, "10", 1, -1, -1, nullptr, 0},
@@ -255,6 +265,7 @@ TEST_F(FakePipelineTest, StageStartFailures) {
     }
     fake_.fails = c.fails;
     fake_.fail_errno = c.code;
+    fake_.close_errno = EIO;
     fake_.calls = fake_.pipes = 0;
     size_t closed_before = fake_.closed.size();
     int children = p->child_count, code = -7;
@@ -284,7 +295,8 @@ TEST_F(FakePipelineTest, StageStartFailures) {
 }
 
 // A failed wait is not repeated, reads as neither an exit nor a signal, and
-// its times are zeros; entries beyond the children are zeros as well.
+// its times are zeros; entries beyond the children are zeros as well, and
+// nothing is written past the entries asked for.
 TEST_F(FakePipelineTest, FailedWaitNeverReadsAsSuccess) {
   pex_pipeline* p = make(PEX_WANT_TIMES);
   ASSERT_EQ(start(p, 0, "stage1.out"), nullptr);
@@ -293,12 +305,18 @@ TEST_F(FakePipelineTest, FailedWaitNeverReadsAsSuccess) {
   EXPECT_STREQ(start(p, PEX_FINAL_STAGE), "wait");
   fake_.fails = fail_nothing;
   EXPECT_EQ(start(p, PEX_FINAL_STAGE), nullptr);
-  int statuses[3] = {7, 7, 7};
+  int statuses[4] = {7, 7, 7, 7};
   ASSERT_EQ(pex_get_status(p, 3, statuses), 1);
-  EXPECT_EQ(std::vector<int>(statuses, statuses + 3), (std::vector<int>{-1, 0x200, 0}));
-  pex_child_times times[3];
+  EXPECT_EQ(std::vector<int>(statuses, statuses + 4), (std::vector<int>{-1, 0x200, 0, 7}));
+  int first[2] = {7, 7};
+  ASSERT_EQ(pex_get_status(p, 1, first), 1);
+  EXPECT_EQ(std::vector<int>(first, first + 2), (std::vector<int>{-1, 7}));
+  pex_child_times times[4];
+  memset(times, 0x55, sizeof times);
   ASSERT_EQ(pex_get_timing(p, 3, times), 1);
-  EXPECT_EQ(fields(times, 3), (std::vector<int32_t>{0, 0, 0, 0, 501, 1, 0, 2, 0, 0, 0, 0}));
+  EXPECT_EQ(fields(times, 4),
+            (std::vector<int32_t>{0, 0, 0, 0, 501, 1, 0, 2, 0, 0, 0, 0, 0x55555555, 0x55555555,
+                                  0x55555555, 0x55555555}));
   pex_destroy(p);
   EXPECT_EQ(fake_.waits, (std::vector<std::string>{"500 0 1", "501 0 1"}));
 
@@ -327,6 +345,60 @@ TEST_F(FakePipelineTest, DestroyTerminatesEveryChildNeverWaitedFor) {
   EXPECT_EQ(fake_.waits, (std::vector<std::string>{"500 0 1", "501 1 0"}));
 }
 
+// A pipe-mode stage keeps the read end of its own output from its child: a
+// writer that held it would never hear that its reader is gone.
+TEST_F(FakePipelineTest, EachStageKeepsItsReadEndFromItsChild) {
+  pex_pipeline* p = make(PEX_PREFER_PIPES);
+  ASSERT_EQ(start(p, 0), nullptr);
+  ASSERT_EQ(start(p, 0), nullptr);
+  ASSERT_EQ(start(p, PEX_FINAL_STAGE), nullptr);
+  pex_destroy(p);
+  EXPECT_EQ(fake_.to_close, (std::vector<int>{10, 12, -1}));
+}
+
+// Streams that cannot be made give back the failing call's errno (not that of
+// a close after it) and leave nothing recorded or open.
+TEST_F(FakePipelineTest, StreamsThatCannotBeMade) {
+  pex_pipeline* p = make(PEX_PREFER_PIPES);
+  fake_.close_errno = EIO;
+  errno = 0;
+  EXPECT_EQ(pex_open_input_pipe(p, 0), nullptr);
+  EXPECT_EQ(errno, EMFILE);
+  EXPECT_EQ(fake_.closed, (std::vector<int>{10, 11}));
+  EXPECT_EQ(p->next_in_fd, 0);
+  pex_destroy(p);
+
+  // A name made for the input file is released (the sanitizers see a leak),
+  // the caller's own never.
+  std::string prefix = path("missing/in");
+  p = make(0, prefix.c_str());
+  errno = 0;
+  EXPECT_EQ(pex_open_input_file(p, PEX_OUTNAME_SUFFIX, ".txt"), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_EQ(pex_open_input_file(p, 0, full("missing/in.txt")), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(p->pending_in_name, nullptr);
+  pex_destroy(p);
+
+  // The last stage's file, which the fake never makes: a failed wait's errno,
+  // then the open's, and the name counts as taken.
+  fake_ = fake_backend{};
+  p = make(0);
+  ASSERT_EQ(start(p, 0, "stage1.out"), nullptr);
+  fake_.fails = fail_wait;
+  fake_.fail_errno = ECHILD;
+  errno = 0;
+  EXPECT_EQ(pex_output_stream(p, 0), nullptr);
+  EXPECT_EQ(errno, ECHILD);
+  fake_.fails = fail_nothing;
+  errno = 0;
+  EXPECT_EQ(pex_output_stream(p, 0), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(p->pending_in_name, nullptr);
+  pex_destroy(p);
+}
+
 // Which names an intermediate file gets, and which of them pex_destroy deletes.
 TEST_F(FakePipelineTest, IntermediateNamesAreRecordedAndDeleted) {
   struct Case {
@@ -353,7 +425,10 @@ TEST_F(FakePipelineTest, IntermediateNamesAreRecordedAndDeleted) {
   }
 }
 
+// Names made from a prefix or in the temporary directory leave no descriptor
+// open; the stages after them would inherit it.
 TEST_F(FakePipelineTest, StageOutputNames) {
+  const std::set<int> fds_before = pex_testing::open_fds();
   struct Case {
     const char* prefix;  // relative to the test directory, or null
     int flags;
@@ -401,6 +476,7 @@ TEST_F(FakePipelineTest, StageOutputNames) {
   errno = 0;
   EXPECT_EQ(pex_stage_output_name((d + "missing/job").c_str(), 0, nullptr), nullptr);
   EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(pex_testing::open_fds(), fds_before);
 }
 
 }  // namespace

@@ -35,12 +35,26 @@ void sleep_seconds(unsigned int seconds) {
   sleep(seconds);
 }
 
+// A caller may start with some of 0, 1 and 2 closed; a descriptor of ours that
+// landed there would pass for the caller's own stream, so it moves above them.
+// Keeps -1 and errno as they are.
+int above_standard_slots(int fd) {
+  if (fd > 2 || fd < 0) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  int saved_errno = errno;
+  close(fd);
+  errno = saved_errno;
+  return moved;
+}
+
+// Close-on-exec like every descriptor of ours: spawn_child gives the child
+// inheritable copies in its standard slots.
 int open_for_reading(pex_pipeline*, const char* name, int) {
-  return open(name, O_RDONLY);
+  return above_standard_slots(open(name, O_RDONLY | O_CLOEXEC));
 }
 
 int open_for_writing(pex_pipeline*, const char* name, int) {
-  return open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  return above_standard_slots(open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
 int close_descriptor(pex_pipeline*, int fd) {
@@ -49,12 +63,17 @@ int close_descriptor(pex_pipeline*, int fd) {
 
 // Pipe ends are close-on-exec so that no child inherits them under their own
 // numbers (a stage would otherwise hold the read end of its own error pipe);
-// spawn_child's dup2 into the standard slots gives the child its copies. An
-// end that landed in a standard slot stands for that slot and stays inheritable.
+// spawn_child's dup2 into the standard slots gives the child its copies.
 int create_pipe(pex_pipeline*, int* fds, int) {
   if (pipe2(fds, O_CLOEXEC) < 0) return -1;
   for (int i = 0; i < 2; ++i) {
-    if (fds[i] <= 2) fcntl(fds[i], F_SETFD, 0);
+    fds[i] = above_standard_slots(fds[i]);
+    if (fds[i] < 0) {
+      int saved_errno = errno;
+      close(fds[1 - i]);
+      errno = saved_errno;
+      return -1;
+    }
   }
   return 0;
 }

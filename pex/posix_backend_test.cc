@@ -331,15 +331,17 @@ TEST_F(PosixBackendTest, WaitOutlastsSignalsAndReportsFailures) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-// Output files are created 0666 less the umask and truncated; pipe ends are
-// close-on-exec, except one that lands in a standard slot and so stands for
-// it; the writing stream makes its end close-on-exec.
+// Output files are created 0666 less the umask and truncated; pipe ends and
+// opened files are close-on-exec and never land in a standard slot, where they
+// would pass for the caller's own stream; the writing stream makes its end
+// close-on-exec.
 TEST_F(PosixBackendTest, FilesAndStreams) {
   mode_t old_mask = umask(022);
   std::string name = path("made.txt");
   int fd = ops_->open_for_writing(pipeline_, name.c_str(), 1);
   umask(old_mask);
   ASSERT_GE(fd, 0);
+  EXPECT_EQ(fd_flags(fd), FD_CLOEXEC);
   struct stat info;
   fstat(fd, &info);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -348,16 +350,19 @@ TEST_F(PosixBackendTest, FilesAndStreams) {
   close(ops_->open_for_writing(pipeline_, name.c_str(), 0));
   EXPECT_EQ(read_file(name), "");
 
-  int fds[2], made = -1, slot_end_flags = -1;
+  int fds[2], made = -1, opened = -1, slot0_flags = 0;
   with_slot0_closed([&] {
     made = ops_->create_pipe(pipeline_, fds, 0);
-    slot_end_flags = fd_flags(0);
+    opened = ops_->open_for_reading(pipeline_, name.c_str(), 0);
+    slot0_flags = fd_flags(0);
   });
   ASSERT_EQ(made, 0);
-  EXPECT_EQ(fds[0], 0);
-  EXPECT_EQ(slot_end_flags, 0);
-  EXPECT_EQ(fd_flags(fds[1]), FD_CLOEXEC);
-  close(fds[1]);
+  EXPECT_EQ(slot0_flags, -1);
+  for (int ours : {fds[0], fds[1], opened}) {
+    EXPECT_GT(ours, 2);
+    EXPECT_EQ(fd_flags(ours), FD_CLOEXEC);
+    close(ours);
+  }
 
   ASSERT_EQ(ops_->create_pipe(pipeline_, fds, 1), 0);
   EXPECT_EQ(fd_flags(fds[0]), FD_CLOEXEC);

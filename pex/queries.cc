@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,21 @@ bool collect_if_pending(pex_pipeline* pipeline) {
   return pex_collect_children(pipeline, false, &message, &error_code) != 0;
 }
 
+// fopen for a stream of ours. Like the back end's descriptors, one that landed
+// in a standard slot (the caller started with it closed) would pass for the
+// caller's own stream, so it moves above them. Null with errno on failure.
+FILE* open_stream(const char* name, const char* mode) {
+  FILE* stream = fopen(name, mode);
+  if (stream == nullptr || fileno(stream) > 2) return stream;
+  int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 3);
+  FILE* moved = fd >= 0 ? fdopen(fd, mode) : nullptr;
+  int saved_errno = errno;
+  if (moved == nullptr && fd >= 0) close(fd);
+  fclose(stream);
+  errno = saved_errno;
+  return moved;
+}
+
 // Copies `entry_count` records, zero-filling those beyond the recorded ones.
 template <typename T>
 void copy_entries(const T* recorded, int recorded_count, int entry_count, T* out) {
@@ -38,7 +56,7 @@ FILE* pex_open_input_file(pex_pipeline* pipeline, int flags, const char* input_n
   }
   char* name = pex_stage_output_name(pipeline->temp_prefix, flags, input_name);
   if (name == nullptr) return nullptr;
-  FILE* stream = fopen(name, (flags & PEX_BINARY_OUT) != 0 ? "wb" : "w");
+  FILE* stream = open_stream(name, (flags & PEX_BINARY_OUT) != 0 ? "wb" : "w");
   if (stream == nullptr) {
     int saved_errno = errno;
     if (name != input_name) free(name);
@@ -79,7 +97,7 @@ FILE* pex_output_stream(pex_pipeline* pipeline, int binary) {
       errno = error_code;
       return nullptr;
     }
-    FILE* stream = fopen(pipeline->pending_in_name, binary != 0 ? "rb" : "r");
+    FILE* stream = open_stream(pipeline->pending_in_name, binary != 0 ? "rb" : "r");
     int saved_errno = errno;
     pipeline->output_stream = stream;
     if (pipeline->pending_in_owned != 0) free(const_cast<char*>(pipeline->pending_in_name));

@@ -1,5 +1,6 @@
 #include "support/temp_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,14 +14,17 @@ namespace {
 
 char* chosen_directory = nullptr;
 
+// access() alone lets through a plain file that has an execute bit, where no
+// file can be made.
 bool usable(const char* directory) {
-  return directory != nullptr && access(directory, R_OK | W_OK | X_OK) == 0;
+  struct stat info;
+  return directory != nullptr && access(directory, R_OK | W_OK | X_OK) == 0 &&
+         stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 const char* first_usable_directory() {
-  const char* candidates[] = {getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"),
-                              "/tmp",           "/var/tmp",    "/usr/tmp",
-                              "/tmp"};
+  const char* candidates[] = {getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"), "/tmp",
+                              "/var/tmp",       "/usr/tmp",    "/tmp"};
   for (const char* candidate : candidates)
     if (usable(candidate)) return candidate;
   return ".";

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr uid_t nobody = 65534;
+
 // A private directory that every candidate test can point variables at.
 class TempFileTest : public testing::Test {
  protected:
@@ -21,8 +23,8 @@ class TempFileTest : public testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     usable_ = root_ + "/usable";
-    // Root passes every permission check on a directory, so the unusable
-    // candidate is one that does not exist.
+    // Root passes every permission check on a directory, so the usual
+    // unusable candidate is one that does not exist.
     missing_ = root_ + "/missing";
     ASSERT_EQ(mkdir(usable_.c_str(), 0700), 0);
   }
@@ -42,8 +44,17 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
     const char* tmp;
     const char* temp;
     std::string expected;
+    bool unprivileged = false;  // chosen as nobody rather than root
   };
   const std::string u = usable_, r = missing_, u_slash = usable_ + "/";
+  // A plain file that access() alone would let through, and a directory that
+  // only its missing search permission rules out (root would pass it).
+  const std::string file = root_ + "/file", unsearchable = root_ + "/unsearchable";
+  fclose(fopen(file.c_str(), "w"));
+  ASSERT_EQ(chmod(file.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(unsearchable.c_str(), 0600), 0);
+  ASSERT_EQ(chown(unsearchable.c_str(), nobody, nobody), 0);
+  ASSERT_EQ(chmod(root_.c_str(), 0711), 0);
   const Case cases[] = {
       {u.c_str(), nullptr, nullptr, u + "/"},
       {r.c_str(), u.c_str(), nullptr, u + "/"},
@@ -52,6 +63,8 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
       {r.c_str(), r.c_str(), r.c_str(), "/tmp/"},
       {nullptr, nullptr, nullptr, "/tmp/"},
       {u_slash.c_str(), nullptr, nullptr, u + "//"},
+      {file.c_str(), nullptr, u.c_str(), u + "/"},
+      {unsearchable.c_str(), nullptr, nullptr, "/tmp/", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -64,9 +77,12 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
         else
           unsetenv(names[i]);
       }
+      if (c.unprivileged && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(2);
       const char* chosen = temp_directory();
       fprintf(stderr, "chose %s\n", chosen);
-      exit(std::string(chosen) == c.expected ? 0 : 1);
+      int code = std::string(chosen) == c.expected ? 0 : 1;
+      if (c.unprivileged) _exit(code);  // the leak checker cannot read /proc as nobody
+      exit(code);
     };
     EXPECT_EXIT(choose(), testing::ExitedWithCode(0), "");
   }
