@@ -3,8 +3,8 @@
 // compile definitions.
 #pragma once
 
-#if !defined(VESK_WRAPPED_TOOL_NAME) || !defined(VESK_TARGET) || !defined(VESK_VERSION) ||   \
-    !defined(VESK_INSTALL_BIN_DIR) || !defined(VESK_INSTALL_EXEC_DIR) ||                     \
+#if !defined(VESK_WRAPPED_TOOL_NAME) || !defined(VESK_TARGET) || !defined(VESK_VERSION) || \
+    !defined(VESK_INSTALL_BIN_DIR) || !defined(VESK_INSTALL_EXEC_DIR) ||                   \
     !defined(VESK_INSTALL_LIBEXEC_DIR) || !defined(VESK_PLUGIN_FILE_NAME)
 #error "the build must define the wrapped tool's name and the configured constants"
 #endif

@@ -18,6 +18,15 @@ void record_tool(pid_t pid) {
   tool_pid = pid;
 }
 
+// The tool has ended and is about to be reaped: its number may soon be another's.
+void forget_tool(pid_t) {
+  tool_pid = 0;
+}
+
+bool was_passed_on(int signal_number) {
+  return signal_number < 31 && (passed_on & (1 << signal_number)) != 0;
+}
+
 void pass_on(int signal_number) {
   pid_t pid = tool_pid;
   if (pid <= 0) {
@@ -40,25 +49,25 @@ void pass_signals_to_tool() {
   // the tool before the wait could read its status.
   signal(SIGCHLD, SIG_DFL);
   pex_child_started = record_tool;
+  pex_child_ended = forget_tool;
 
   struct sigaction action = {};
   action.sa_handler = pass_on;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int signal_number : passed_signals) sigaddset(&action.sa_mask, signal_number);
+  // Asked before the handler goes in: one installed even for a moment would
+  // let a signal the caller ignores end the wrapper.
   for (int signal_number : passed_signals) {
     struct sigaction previous;
-    if (sigaction(signal_number, &action, &previous) == 0 && previous.sa_handler == SIG_IGN)
-      sigaction(signal_number, &previous, nullptr);
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+      sigaction(signal_number, &action, nullptr);
   }
 }
 
 void end_like_tool(int status) {
-  // The tool has been reaped: its process id may soon name someone else.
-  tool_pid = 0;
   int signal_number = status & 0x7f;
-  if (signal_number == 0 || signal_number == 0x7f || (passed_on & (1 << signal_number)) == 0)
-    return;
+  if (signal_number == 0 || signal_number == 0x7f || !was_passed_on(signal_number)) return;
   // The tool's core, if any, is the one worth keeping.
   struct rlimit no_core = {0, 0};
   setrlimit(RLIMIT_CORE, &no_core);

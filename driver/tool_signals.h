@@ -13,5 +13,5 @@ void pass_signals_to_tool();
 
 // After the tool ended with the wait status `status`: when it died of a signal
 // the wrapper passed on, ends the wrapper by that signal (without a core of
-// its own) and does not return; otherwise forgets the tool and returns.
+// its own) and does not return; otherwise returns.
 void end_like_tool(int status);

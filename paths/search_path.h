@@ -15,8 +15,8 @@ struct search_dir {
 struct search_path {
   search_dir* head;
   size_t longest;    // at least the length of every prefix; sizes the lookup buffer
-  search_dir* last;  // the entry appended last, so that appending need not walk
-                     // the list; when null, or not the tail, the walk finds it
+  search_dir* last;  // null or an entry of this list, so that appending need
+                     // not walk from the head; when not the tail, the walk finds it
 };
 
 // Turns the trace of loads and lookups on standard error on or off (off at start).

@@ -103,6 +103,12 @@ TEST(AppendSearchDir, KeepsLongestAndCopiesThePrefix) {
   append_search_dir(&owned.list, "x/");
   EXPECT_EQ(owned.list.longest, 7u);
   EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/"}));
+  // A list whose last entry is not recorded, or not the tail, still grows at the tail.
+  for (search_dir* last : {static_cast<search_dir*>(nullptr), owned.list.head}) {
+    owned.list.last = last;
+    append_search_dir(&owned.list, "y/");
+  }
+  EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/", "y/", "y/"}));
 }
 
 TEST(LoadSearchPathFromEnv, UnsetAddsNothingEmptyAddsCurrentDir) {

@@ -258,6 +258,24 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
 int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times, int kill_first,
                    const char** message, int* error_code) {
   if (kill_first != 0) kill(pid, SIGTERM);
+  // A caller that signals its children hears of an ended one before its
+  // process id is freed for reuse, and signals stay held until it is reaped,
+  // so a handler never reaches a stranger that got the number.
+  sigset_t all_signals, caller_mask;
+  bool held = false;
+  if (pex_child_ended != nullptr) {
+    siginfo_t info;
+    int ended;
+    do {
+      ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+    } while (ended < 0 && errno == EINTR);
+    if (ended == 0) {
+      sigfillset(&all_signals);
+      sigprocmask(SIG_BLOCK, &all_signals, &caller_mask);
+      pex_child_ended(pid);
+      held = true;
+    }
+  }
   pid_t result;
   if (times != nullptr) {
     struct rusage usage;
@@ -277,6 +295,7 @@ int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times
       result = waitpid(pid, status, 0);
     } while (result < 0 && errno == EINTR);
   }
+  if (held) sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
   if (result < 0) {
     *error_code = errno;
     *message = "wait";
@@ -295,6 +314,7 @@ constexpr pex_backend_ops posix_ops = {
 pex_spawn_function pex_spawn_primitive = spawn_with_posix;
 void (*pex_retry_pause)(unsigned int seconds) = sleep_seconds;
 void (*pex_child_started)(pid_t pid) = nullptr;
+void (*pex_child_ended)(pid_t pid) = nullptr;
 
 pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
                                const char* temp_prefix) {

@@ -17,6 +17,9 @@ pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
 // Every signal is held from just before the spawn until the hook returns, so a
 // signal handler that reads what the hook recorded never misses a child.
 extern void (*pex_child_started)(pid_t pid);
+// Called, when set, with a child that has ended but is not yet reaped, its
+// process id still its own; every signal is held from then until the reap.
+extern void (*pex_child_ended)(pid_t pid);
 
 // Test seams, plain pointers with constant initialisers. The spawn primitive
 // follows posix_spawn: 0 with *pid set, or an error number (errno untouched);

@@ -324,11 +324,28 @@ TEST_F(PosixBackendTest, WaitOutlastsSignalsAndReportsFailures) {
   EXPECT_EQ(code_, ECHILD);
   EXPECT_EQ(times.user_secs | times.user_micros | times.system_secs | times.system_micros, 0);
 
+  // A caller that tracks its children hears of this one once it has ended,
+  // while it is not yet reaped and with every signal held.
+  static std::vector<std::pair<pid_t, bool>> ended;
+  pex_child_ended = [](pid_t child) {
+    sigset_t now;
+    sigprocmask(SIG_BLOCK, nullptr, &now);
+    siginfo_t info{};
+    bool unreaped =
+        waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == child;
+    ended.push_back({child, unreaped && sigismember(&now, SIGTERM) == 1});
+  };
   pid_t pid = spawn(0, {"helper", "pause"}, 0, 1, 2);
   ASSERT_GT(pid, 0);
   ASSERT_EQ(wait(pid, &status, nullptr, 1), 0);
+  pex_child_ended = nullptr;
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(ended, (std::vector<std::pair<pid_t, bool>>{{pid, true}}));
+  sigset_t now;
+  sigprocmask(SIG_BLOCK, nullptr, &now);
+  EXPECT_EQ(sigismember(&now, SIGTERM), 0);
 }
 
 // Output files are created 0666 less the umask and truncated; pipe ends and
