@@ -1,5 +1,6 @@
 #include "driver/wrapper.h"
 
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,8 +35,13 @@ const char* name_for_messages(const char* argv0) {
 // and again until the process limit.
 bool is_this_program(const char* path) {
   struct stat tool, self;
-  return stat(path, &tool) == 0 && stat("/proc/self/exe", &self) == 0 &&
-         tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
+  if (stat(path, &tool) != 0) return false;
+  // Without /proc, the path this program was started by names the same file.
+  if (stat("/proc/self/exe", &self) != 0) {
+    auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (started == nullptr || stat(started, &self) != 0) return false;
+  }
+  return tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
 }
 
 }  // namespace
