@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +57,7 @@ void install_copy(const fs::path& from, const fs::path& to) {
 struct Outcome {
   int exit_code = -1;  // -1 when the program died by a signal
   int signal = 0;
+  bool core = false;
   std::string out;
   std::string err;
 };
@@ -174,7 +174,7 @@ class WrapperTest : public testing::Test {
     int status;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status), outcome.core = WCOREDUMP(status);
     outcome.out = read_file(out);
     outcome.err = read_file(scratch_ / "stderr");
     return outcome;
@@ -324,20 +324,9 @@ TEST_F(WrapperTest, CoreDumpIsNamedWhenTheToolDumpedCore) {
   env.push_back("STAND_IN_CORE=1");
   std::string tool = tool_dir(root_) + "nm";
   // Cores land in the scratch directory, the working directory of both runs.
-  pid_t pid;
-  char* argv[] = {tool.data(), nullptr};
-  std::vector<char*> envp;
-  for (std::string& s : env) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, scratch_.c_str());
-  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  int status;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  std::string suffix = WCOREDUMP(status) ? ", core dumped" : "";
+  Outcome direct = run({tool, {tool}, env});
+  ASSERT_EQ(direct.signal, SIGSEGV);
+  std::string suffix = direct.core ? ", core dumped" : "";
 
   std::string program = (root_ / "bin/vesk-nm").string();
   Outcome outcome = run({program, {program}, env, "", "", {}});

@@ -23,6 +23,7 @@ void forget_tool(pid_t) {
   tool_pid = 0;
 }
 
+// Also false for 0 (an exit) and for numbers no bit can hold (0x7f, a stop).
 bool was_passed_on(int signal_number) {
   return signal_number < 31 && (passed_on & (1 << signal_number)) != 0;
 }
@@ -67,7 +68,7 @@ void pass_signals_to_tool() {
 
 void end_like_tool(int status) {
   int signal_number = status & 0x7f;
-  if (signal_number == 0 || signal_number == 0x7f || !was_passed_on(signal_number)) return;
+  if (!was_passed_on(signal_number)) return;
   // The tool's core, if any, is the one worth keeping.
   struct rlimit no_core = {0, 0};
   setrlimit(RLIMIT_CORE, &no_core);

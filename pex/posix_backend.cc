@@ -31,6 +31,15 @@ int spawn_with_posix(pid_t* pid, const char* program, char* const* argv, char* c
   return result;
 }
 
+// Holds every signal, keeping the caller's mask to put back, so that a hook
+// runs before any handler can see the child it concerns.
+void hold_all_signals(sigset_t* caller_mask) {
+  sigset_t all_signals;
+  sigfillset(&all_signals);
+  sigemptyset(caller_mask);
+  sigprocmask(SIG_BLOCK, &all_signals, caller_mask);
+}
+
 void sleep_seconds(unsigned int seconds) {
   sleep(seconds);
 }
@@ -216,16 +225,14 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
   if ((flags & PEX_MERGE_STDERR) != 0 && err_fd > 2 && err_fd != out_fd) close(err_fd);
 
   char* const* child_environment = environment != nullptr ? environment : environ;
-  sigset_t all_signals, caller_mask;
-  sigfillset(&all_signals);
-  sigemptyset(&caller_mask);
+  sigset_t caller_mask;
   pid_t pid = 0;
   for (int retries = 0;;) {
     pid = 0;
     // Signals wait until the caller's hook knows the child, so a handler that
     // passes them on can never miss it; the child starts with the caller's
     // own mask, not the blocked one.
-    sigprocmask(SIG_BLOCK, &all_signals, &caller_mask);
+    hold_all_signals(&caller_mask);
     int spawn_errno = pex_spawn_primitive(&pid, program, argv, child_environment,
                                           (flags & PEX_PATH_SEARCH) != 0, &caller_mask);
     if (spawn_errno == 0 && pid > 0) {
@@ -261,7 +268,7 @@ int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times
   // A caller that signals its children hears of an ended one before its
   // process id is freed for reuse, and signals stay held until it is reaped,
   // so a handler never reaches a stranger that got the number.
-  sigset_t all_signals, caller_mask;
+  sigset_t caller_mask;
   bool held = false;
   if (pex_child_ended != nullptr) {
     siginfo_t info;
@@ -270,8 +277,7 @@ int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times
       ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     } while (ended < 0 && errno == EINTR);
     if (ended == 0) {
-      sigfillset(&all_signals);
-      sigprocmask(SIG_BLOCK, &all_signals, &caller_mask);
+      hold_all_signals(&caller_mask);
       pex_child_ended(pid);
       held = true;
     }
