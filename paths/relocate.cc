@@ -1,11 +1,10 @@
 #include "paths/relocate.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+
+#include "paths/fs.h"
 
 namespace {
 
@@ -32,7 +31,7 @@ bool find_program_in_path(const char* name, char** found) {
 
   const char* element = path;
   for (;;) {
-    const char* end = strchrnul(element, ':');
+    const char* end = find_or_end(element, path_list_separator);
     size_t length = static_cast<size_t>(end - element);
     if (length == 0) {
       memcpy(candidate, "./", 2);
@@ -43,9 +42,7 @@ bool find_program_in_path(const char* name, char** found) {
     }
     memcpy(candidate + length, name, name_length + 1);
 
-    struct stat info;
-    if (access(candidate, X_OK) == 0 && stat(candidate, &info) >= 0 &&
-        (info.st_mode & S_IFMT) == S_IFREG) {
+    if (is_executable_file(candidate)) {
       *found = candidate;
       return true;
     }
@@ -56,9 +53,16 @@ bool find_program_in_path(const char* name, char** found) {
   return true;
 }
 
+// stpcpy, which not every C library has.
+char* append_text(char* out, const char* text) {
+  size_t length = strlen(text);
+  memcpy(out, text, length);
+  return out + length;
+}
+
 bool same_components(char** left, char** right, int count) {
   for (int i = 0; i < count; ++i) {
-    if (strcmp(left[i], right[i]) != 0) return false;
+    if (!same_path_component(left[i], right[i])) return false;
   }
   return true;
 }
@@ -70,7 +74,7 @@ char* join_relocated(char** program, int directory_count, char** bin, int bin_co
   int shared_limit = bin_count < target_count ? bin_count : target_count;
   if (shared_limit <= 0) return nullptr;
   int shared = 0;
-  while (shared < shared_limit && strcmp(bin[shared], target[shared]) == 0) ++shared;
+  while (shared < shared_limit && same_path_component(bin[shared], target[shared])) ++shared;
   if (shared == 0) return nullptr;
 
   size_t size = 1 + 3 * static_cast<size_t>(bin_count - shared);
@@ -80,9 +84,9 @@ char* join_relocated(char** program, int directory_count, char** bin, int bin_co
   if (result == nullptr) return nullptr;
 
   char* out = result;
-  for (int i = 0; i < directory_count; ++i) out = stpcpy(out, program[i]);
-  for (int i = shared; i < bin_count; ++i) out = stpcpy(out, "../");
-  for (int i = shared; i < target_count; ++i) out = stpcpy(out, target[i]);
+  for (int i = 0; i < directory_count; ++i) out = append_text(out, program[i]);
+  for (int i = shared; i < bin_count; ++i) out = append_text(out, "../");
+  for (int i = shared; i < target_count; ++i) out = append_text(out, target[i]);
   *out = '\0';
   return result;
 }
@@ -94,11 +98,11 @@ char** split_path_components(const char* path, int* count_out) {
   if (path == nullptr || path[0] == '\0') return nullptr;
 
   size_t runs = 0;
-  const char* p = strchrnul(path, '/');
+  const char* p = find_or_end(path, '/');
   while (*p != '\0') {
     ++runs;
     while (*p == '/') ++p;
-    p = strchrnul(p, '/');
+    p = find_or_end(p, '/');
   }
   // The count must fit the int that callers receive.
   if (runs > INT_MAX - 2) return nullptr;
@@ -112,7 +116,7 @@ char** split_path_components(const char* path, int* count_out) {
 
   int count = 0;
   for (const char* start = path; *start != '\0';) {
-    const char* end = strchrnul(start, '/');
+    const char* end = find_or_end(start, '/');
     while (*end == '/') ++end;
     size_t size = static_cast<size_t>(end - start);
     memcpy(storage, start, size);
@@ -142,12 +146,6 @@ const char* path_basename(const char* path) {
 const char* unix_path_basename(const char* path) {
   const char* slash = strrchr(path, '/');
   return slash != nullptr ? slash + 1 : path;
-}
-
-char* canonical_path_copy(const char* path) {
-  char resolved[PATH_MAX];
-  if (realpath(path, resolved) != nullptr) return strdup(resolved);
-  return strdup(path);
 }
 
 char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,

@@ -1,12 +1,10 @@
 #include "paths/search_path.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "paths/fs.h"
 #include "support/alloc.h"
 
 namespace {
@@ -50,12 +48,13 @@ void load_search_path(const char* string, search_path* list) {
   // A piece, a '/' and the terminator, or "./" and the terminator, always fit.
   auto* buffer = static_cast<char*>(checked_alloc(strlen(string) + 3));
   if (lookup_trace) {
-    fprintf(stderr, "Convert string '%s' into prefixes, separator = '%c'\n", string, ':');
+    fprintf(stderr, "Convert string '%s' into prefixes, separator = '%c'\n", string,
+            path_list_separator);
   }
 
   const char* piece = string;
   for (;;) {
-    const char* end = strchrnul(piece, ':');
+    const char* end = find_or_end(piece, path_list_separator);
     size_t length = static_cast<size_t>(end - piece);
     if (length == 0) {
       memcpy(buffer, "./", 3);
@@ -86,7 +85,7 @@ char* locate_file(const search_path* list, const char* name, int mode) {
 
   bool absolute = is_separator(name[0]) || (name[0] != '\0' && name[1] == ':');
   if (absolute) {
-    if (access(name, mode) == 0) {
+    if (is_accessible(name, mode)) {
       memcpy(buffer, name, name_length + 1);
       if (lookup_trace) fputs("  - found: absolute path\n", stderr);
       return buffer;
@@ -97,9 +96,7 @@ char* locate_file(const search_path* list, const char* name, int mode) {
       size_t prefix_length = strlen(dir->prefix);
       memcpy(buffer, dir->prefix, prefix_length);
       memcpy(buffer + prefix_length, name, name_length + 1);
-      struct stat info;
-      if (stat(buffer, &info) == 0 && (info.st_mode & S_IFMT) != S_IFDIR &&
-          access(buffer, mode) == 0) {
+      if (is_usable_file(buffer, mode)) {
         return buffer;
       }
     }

@@ -1,17 +1,13 @@
 #include "support/alloc.h"
 
-#include <unistd.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-extern char** environ;
+#include "support/platform.h"
 
 namespace {
 const char* alloc_program_name = "";
-void* alloc_initial_break = nullptr;
 }  // namespace
 
 void (*fatal_exit_hook)() = nullptr;
@@ -22,12 +18,7 @@ void fatal_exit(int status) {
 }
 
 void alloc_failure(size_t size) {
-  // Without a recorded break, environ stands for the start of static data.
-  // Addresses, not pointers, are subtracted: the two lie in different objects.
-  uintptr_t current = reinterpret_cast<uintptr_t>(sbrk(0));
-  uintptr_t base = alloc_initial_break != nullptr ? reinterpret_cast<uintptr_t>(alloc_initial_break)
-                                                  : reinterpret_cast<uintptr_t>(&environ);
-  unsigned long total = static_cast<unsigned long>(current - base);
+  unsigned long total = allocated_since_base();
   fprintf(stderr, "\n%s%sout of memory allocating %lu bytes after a total of %lu bytes\n",
           alloc_program_name, *alloc_program_name != '\0' ? ": " : "",
           static_cast<unsigned long>(size), total);
@@ -36,7 +27,7 @@ void alloc_failure(size_t size) {
 
 void set_alloc_program_name(const char* name) {
   alloc_program_name = name;
-  if (alloc_initial_break == nullptr) alloc_initial_break = sbrk(0);
+  note_allocation_base();
 }
 
 void* checked_alloc(size_t size) {

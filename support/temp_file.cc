@@ -1,6 +1,5 @@
 #include "support/temp_file.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,24 +8,17 @@
 #include <cstring>
 
 #include "support/alloc.h"
+#include "support/platform.h"
 
 namespace {
 
 char* chosen_directory = nullptr;
 
-// access() alone lets through a plain file that has an execute bit, where no
-// file can be made.
-bool usable(const char* directory) {
-  struct stat info;
-  return directory != nullptr && access(directory, R_OK | W_OK | X_OK) == 0 &&
-         stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 const char* first_usable_directory() {
   const char* candidates[] = {getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"), "/tmp",
                               "/var/tmp",       "/usr/tmp",    "/tmp"};
   for (const char* candidate : candidates)
-    if (usable(candidate)) return candidate;
+    if (usable_temp_directory(candidate)) return candidate;
   return ".";
 }
 
@@ -55,7 +47,7 @@ char* reserve_temp_file(const char* suffix) {
   memcpy(name + directory_length, "ccXXXXXX", 8);
   memcpy(name + directory_length + 8, suffix, suffix_length + 1);
 
-  int fd = mkstemps(name, static_cast<int>(suffix_length));
+  int fd = make_unique_file(name, static_cast<int>(suffix_length));
   if (fd == -1) {
     fprintf(stderr, "Cannot create temporary file in %s: %s\n", directory, strerror(errno));
     abort();

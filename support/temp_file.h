@@ -9,3 +9,8 @@ const char* temp_directory();
 // Creates a new, empty, closed file named <dir>ccXXXXXX<suffix> and returns its
 // name, which the caller owns. A null suffix counts as empty.
 char* reserve_temp_file(const char* suffix);
+
+// mkstemps: the six X's before the last `suffix_length` bytes of `name` are
+// replaced until a new file can be created exclusively; returns its open
+// descriptor, or -1 with errno set.
+int make_unique_file(char* name, int suffix_length);

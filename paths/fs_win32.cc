@@ -1,0 +1,100 @@
+#include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "paths/fs.h"
+#include "paths/relocate.h"
+#include "support/win32_text.h"
+
+// Drive letters hold ':', so the system's lists are ';'-separated.
+const char path_list_separator = ';';
+
+namespace {
+
+DWORD attributes_of(const char* path) {
+  wchar_t* wide = utf8_to_wide(path);
+  DWORD attributes = GetFileAttributesW(wide);
+  free(wide);
+  return attributes;
+}
+
+bool exists_as_file(const char* path) {
+  DWORD attributes = attributes_of(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+char lower_ascii(char c) {
+  if (c == '\\') return '/';
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Every file can be started as far as the file system says; whether it is a
+// program is for the system's loader to tell.
+int access_mode(int mode) {
+  return mode & (R_OK | W_OK);
+}
+
+}  // namespace
+
+bool is_executable_file(const char* path) {
+  return exists_as_file(path);
+}
+
+bool is_usable_file(const char* path, int mode) {
+  return exists_as_file(path) && is_accessible(path, mode);
+}
+
+bool is_accessible(const char* path, int mode) {
+  wchar_t* wide = utf8_to_wide(path);
+  int result = _waccess(wide, access_mode(mode));
+  free(wide);
+  return result == 0;
+}
+
+const char* find_or_end(const char* text, char c) {
+  while (*text != '\0' && *text != c) ++text;
+  return text;
+}
+
+// The file system ignores letter case, and either slash separates.
+bool same_path_component(const char* left, const char* right) {
+  for (; *left != '\0' && *right != '\0'; ++left, ++right)
+    if (lower_ascii(*left) != lower_ascii(*right)) return false;
+  return *left == *right;
+}
+
+// Links and junctions resolved by the system; the result is spelled with '/'
+// (the relocation splits on it alone) and without the "\\?\" the system adds.
+char* canonical_path_copy(const char* path) {
+  wchar_t* wide = utf8_to_wide(path);
+  HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  free(wide);
+  char* result = nullptr;
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+    auto* resolved = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (resolved != nullptr && length > 0 &&
+        GetFinalPathNameByHandleW(file, resolved, length + 1, FILE_NAME_NORMALIZED) <= length) {
+      const wchar_t* start = resolved;
+      if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
+        start += 6;
+        resolved[6] = L'\\';
+      } else if (wcsncmp(start, L"\\\\?\\", 4) == 0) {
+        start += 4;
+      }
+      int size = WideCharToMultiByte(CP_UTF8, 0, start, -1, nullptr, 0, nullptr, nullptr);
+      if (size > 0 && (result = static_cast<char*>(malloc(static_cast<size_t>(size)))) != nullptr)
+        WideCharToMultiByte(CP_UTF8, 0, start, -1, result, size, nullptr, nullptr);
+    }
+    free(resolved);
+    CloseHandle(file);
+  }
+  if (result == nullptr) result = strdup(path);
+  if (result != nullptr)
+    for (char* p = result; *p != '\0'; ++p)
+      if (*p == '\\') *p = '/';
+  return result;
+}

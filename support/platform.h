@@ -1,0 +1,11 @@
+// What the support library asks of the operating system, one file per
+// platform (support_posix.cc, support_win32.cc).
+#pragma once
+
+// Marks where the out-of-memory total is measured from (the first call wins),
+// and the bytes the process has taken since then.
+void note_allocation_base();
+unsigned long allocated_since_base();
+
+// A directory in which temporary files can be made.
+bool usable_temp_directory(const char* directory);

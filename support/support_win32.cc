@@ -1,0 +1,84 @@
+#include <fcntl.h>
+#include <io.h>
+#include <psapi.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/platform.h"
+#include "support/temp_file.h"
+#include "support/win32_text.h"
+
+namespace {
+
+SIZE_T initial_usage = 0;
+bool base_noted = false;
+
+SIZE_T private_usage() {
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(),
+                               reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                               sizeof counters))
+    return 0;
+  return counters.PrivateUsage;
+}
+
+}  // namespace
+
+void note_allocation_base() {
+  if (base_noted) return;
+  base_noted = true;
+  initial_usage = private_usage();
+}
+
+// The system has no program break: the committed private memory stands in.
+unsigned long allocated_since_base() {
+  SIZE_T now = private_usage();
+  return static_cast<unsigned long>(now > initial_usage ? now - initial_usage : 0);
+}
+
+bool usable_temp_directory(const char* directory) {
+  if (directory == nullptr) return false;
+  wchar_t* wide = utf8_to_wide(directory);
+  DWORD attributes = GetFileAttributesW(wide);
+  free(wide);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The C runtime has no mkstemps: the six X's before the suffix become random
+// letters and digits until an exclusive create succeeds.
+int make_unique_file(char* name, int suffix_length) {
+  size_t length = strlen(name);
+  if (suffix_length < 0 || length < static_cast<size_t>(suffix_length) + 6 ||
+      memcmp(name + length - suffix_length - 6, "XXXXXX", 6) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  char* x = name + length - suffix_length - 6;
+  static unsigned long long state = 0;
+  state ^= GetTickCount64() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+           reinterpret_cast<uintptr_t>(&state);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    for (int i = 0; i < 6; ++i) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      x[i] = letters[(state >> 33) % (sizeof letters - 1)];
+    }
+    wchar_t* wide = utf8_to_wide(name);
+    int fd =
+        _wopen(wide, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    int saved_errno = errno;
+    free(wide);
+    if (fd >= 0 || saved_errno != EEXIST) {
+      errno = saved_errno;
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
