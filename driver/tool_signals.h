@@ -15,3 +15,7 @@ void pass_signals_to_tool();
 // the wrapper passed on, ends the wrapper by that signal (without a core of
 // its own) and does not return; otherwise returns.
 void end_like_tool(int status);
+
+// Windows has console events instead: whether the wrapper outlasts `event`
+// (Ctrl-C and Ctrl-Break, which reach the tool too) and keeps waiting.
+bool wrapper_outlasts_console_event(unsigned long event);

@@ -1,7 +1,5 @@
 #include "driver/wrapper.h"
 
-#include <sys/auxv.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,10 +7,10 @@
 #include <cstring>
 
 #include "driver/config.h"
+#include "driver/host.h"
 #include "driver/tool_signals.h"
 #include "paths/relocate.h"
 #include "paths/search_path.h"
-#include "pex/pex.h"
 #include "support/alloc.h"
 #include "support/concat.h"
 
@@ -31,32 +29,7 @@ const char* name_for_messages(const char* argv0) {
   return argv0 != nullptr && argv0[0] != '\0' ? argv0 : own_program_name;
 }
 
-// A tool that is this very program, under any link, would start itself again
-// and again until the process limit.
-bool is_this_program(const char* path) {
-  struct stat tool, self;
-  if (stat(path, &tool) != 0) return false;
-  // Without /proc, the path this program was started by names the same file.
-  if (stat("/proc/self/exe", &self) != 0) {
-    auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-    if (started == nullptr || stat(started, &self) != 0) return false;
-  }
-  return tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
-}
-
 }  // namespace
-
-int exit_status_of(int status, const char* tool_path) {
-  if (status == 0) return 0;
-  int signal_number = status & 0x7f;
-  if (signal_number == 0 || signal_number == 0x7f) {
-    // A normal exit, or a stopped child (or a stray core bit) that we report as failure.
-    return (status & 0xff) == 0 ? (status >> 8) & 0xff : 1;
-  }
-  fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool_path, signal_number,
-          strsignal(signal_number), (status & 0x80) != 0 ? ", core dumped" : "");
-  return 1;
-}
 
 int wrapper_main(int argc, char** argv) {
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
@@ -65,7 +38,7 @@ int wrapper_main(int argc, char** argv) {
   if (const char* trace = getenv("VESK_LOOKUP_TRACE"); trace != nullptr && trace[0] != '\0')
     set_lookup_trace(true);
 
-  const char* self_path = argv0;
+  const char* self_path = own_path(argv0);
   if (const char* prefix = getenv("VESK_EXEC_PREFIX"); prefix != nullptr)
     self_path = concat_strings(prefix, own_program_name, nullptr);
 
@@ -123,10 +96,7 @@ int wrapper_main(int argc, char** argv) {
   int status = 0;
   int error_code = 0;
   pass_signals_to_tool();
-  // No PATH search: the file started must be the file located, even when its
-  // path holds no '/' (a PATH entry ending in a backslash).
-  const char* failure = pex_run_single(PEX_FINAL_STAGE, tool_path, tool_argv, pipeline_name,
-                                       nullptr, nullptr, &status, &error_code);
+  const char* failure = run_tool(tool_path, tool_argv, pipeline_name, &status, &error_code);
   if (failure != nullptr) {
     fprintf(stderr, "Error running %s: %s\n", tool_path, failure);
     return 1;

@@ -1,0 +1,15 @@
+// What the wrapper asks of the host system, one file per platform
+// (host_posix.cc, host_win32.cc): its own path, whether a file is this very
+// program, how the tool is run and what its status means.
+#pragma once
+
+// The path that names the running program, as the relocation should see it.
+const char* own_path(const char* argv0);
+
+// Whether `path` is this program's own file, under any link.
+bool is_this_program(const char* path);
+
+// Runs the tool as the only stage with the wrapper's standard streams; the
+// engine's message or null, with the tool's status through `status`.
+const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeline_name,
+                     int* status, int* error_code);

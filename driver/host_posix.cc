@@ -1,0 +1,46 @@
+#include <sys/auxv.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "driver/host.h"
+#include "driver/wrapper.h"
+#include "pex/pex.h"
+
+const char* own_path(const char* argv0) {
+  return argv0;
+}
+
+// A tool that is this very program, under any link, would start itself again
+// and again until the process limit.
+bool is_this_program(const char* path) {
+  struct stat tool, self;
+  if (stat(path, &tool) != 0) return false;
+  // Without /proc, the path this program was started by names the same file.
+  if (stat("/proc/self/exe", &self) != 0) {
+    auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (started == nullptr || stat(started, &self) != 0) return false;
+  }
+  return tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
+}
+
+const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeline_name,
+                     int* status, int* error_code) {
+  // No PATH search: the file started must be the file located, even when its
+  // path holds no '/' (a PATH entry ending in a backslash).
+  return pex_run_single(PEX_FINAL_STAGE, tool_path, tool_argv, pipeline_name, nullptr, nullptr,
+                        status, error_code);
+}
+
+int exit_status_of(int status, const char* tool_path) {
+  if (status == 0) return 0;
+  int signal_number = status & 0x7f;
+  if (signal_number == 0 || signal_number == 0x7f) {
+    // A normal exit, or a stopped child (or a stray core bit) that we report as failure.
+    return (status & 0xff) == 0 ? (status >> 8) & 0xff : 1;
+  }
+  fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool_path, signal_number,
+          strsignal(signal_number), (status & 0x80) != 0 ? ", core dumped" : "");
+  return 1;
+}

@@ -1,0 +1,160 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/host.h"
+#include "driver/wrapper.h"
+#include "pex/pex.h"
+#include "pex/win32_backend.h"
+#include "support/alloc.h"
+#include "support/concat.h"
+#include "support/temp_file.h"
+#include "support/win32_text.h"
+
+namespace {
+
+// The system's limit on a command line, in UTF-16 units with the terminator.
+constexpr size_t command_line_limit = 32767;
+
+bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool known = GetFileInformationByHandle(file, info) != FALSE;
+  CloseHandle(file);
+  return known;
+}
+
+wchar_t* module_file_name() {
+  for (DWORD size = MAX_PATH;; size *= 2) {
+    auto* name = static_cast<wchar_t*>(checked_alloc(size * sizeof(wchar_t)));
+    DWORD length = GetModuleFileNameW(nullptr, name, size);
+    if (length > 0 && length < size) return name;
+    free(name);
+    if (length == 0) return nullptr;
+  }
+}
+
+// The response-file quoting the target's tools read: arguments separated by
+// white space, a backslash taking the next character as it is.
+void write_quoted(FILE* out, const char* argument) {
+  if (argument[0] == '\0') fputs("''", out);
+  for (const char* c = argument; *c != '\0'; ++c) {
+    if (strchr(" \t\n\r\v\f'\"\\", *c) != nullptr) fputc('\\', out);
+    fputc(*c, out);
+  }
+  fputc('\n', out);
+}
+
+// The caller's arguments, written to a fresh file; its name, or null.
+char* write_response_file(char* const* arguments) {
+  char* name = reserve_temp_file(".rsp");
+  wchar_t* wide = utf8_to_wide(name);
+  FILE* out = _wfopen(wide, L"wb");
+  bool written = out != nullptr;
+  if (written) {
+    for (char* const* argument = arguments; *argument != nullptr; ++argument)
+      write_quoted(out, *argument);
+    written = fclose(out) == 0;
+  }
+  if (!written) {
+    DeleteFileW(wide);
+    free(name);
+    name = nullptr;
+  }
+  free(wide);
+  return name;
+}
+
+struct exception_name {
+  DWORD code;
+  const char* text;
+};
+
+// The ends of a process that the system reports in place of an exit code.
+constexpr exception_name exception_names[] = {
+    {EXCEPTION_ACCESS_VIOLATION, "access violation"},
+    {EXCEPTION_STACK_OVERFLOW, "stack overflow"},
+    {EXCEPTION_ILLEGAL_INSTRUCTION, "illegal instruction"},
+    {EXCEPTION_PRIV_INSTRUCTION, "privileged instruction"},
+    {EXCEPTION_INT_DIVIDE_BY_ZERO, "integer division by zero"},
+    {EXCEPTION_INT_OVERFLOW, "integer overflow"},
+    {EXCEPTION_FLT_DIVIDE_BY_ZERO, "floating-point division by zero"},
+    {EXCEPTION_FLT_INVALID_OPERATION, "invalid floating-point operation"},
+    {EXCEPTION_FLT_OVERFLOW, "floating-point overflow"},
+    {EXCEPTION_FLT_UNDERFLOW, "floating-point underflow"},
+    {EXCEPTION_ARRAY_BOUNDS_EXCEEDED, "array bounds exceeded"},
+    {EXCEPTION_DATATYPE_MISALIGNMENT, "misaligned data"},
+    {EXCEPTION_IN_PAGE_ERROR, "page not loaded"},
+    {EXCEPTION_GUARD_PAGE, "guard page reached"},
+    {EXCEPTION_BREAKPOINT, "breakpoint"},
+    {EXCEPTION_NONCONTINUABLE_EXCEPTION, "noncontinuable exception"},
+    {EXCEPTION_INVALID_DISPOSITION, "invalid exception disposition"},
+    {0xC0000374, "heap corruption"},
+    {0xC0000409, "stack buffer overrun"},
+};
+
+}  // namespace
+
+// The module's own file name: a caller may set argv[0] to anything, and a
+// bare name says nothing of where the program lies.
+const char* own_path(const char* argv0) {
+  wchar_t* name = module_file_name();
+  if (name == nullptr) return argv0;
+  char* path = wide_to_utf8(name);
+  free(name);
+  return path;
+}
+
+// Volume and file index name a file whatever link or junction led to it.
+bool is_this_program(const char* path) {
+  wchar_t* self_name = module_file_name();
+  wchar_t* tool_name = utf8_to_wide(path);
+  BY_HANDLE_FILE_INFORMATION self, tool;
+  bool same =
+      self_name != nullptr && file_identity(self_name, &self) && file_identity(tool_name, &tool) &&
+      self.dwVolumeSerialNumber == tool.dwVolumeSerialNumber &&
+      self.nFileIndexHigh == tool.nFileIndexHigh && self.nFileIndexLow == tool.nFileIndexLow;
+  free(self_name);
+  free(tool_name);
+  return same;
+}
+
+// A command line that the added "--plugin" and path push past the system's
+// limit still runs: the caller's arguments go in a response file, removed
+// once the tool has ended.
+const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeline_name,
+                     int* status, int* error_code) {
+  if (win32_command_line_length(tool_argv) <= command_line_limit)
+    return pex_run_single(PEX_FINAL_STAGE, tool_path, tool_argv, pipeline_name, nullptr, nullptr,
+                          status, error_code);
+  char* response_file = write_response_file(tool_argv + 3);
+  if (response_file == nullptr) {
+    *error_code = errno;
+    return "write response file";
+  }
+  char* short_argv[] = {tool_argv[0], tool_argv[1], tool_argv[2],
+                        concat_strings("@", response_file, nullptr), nullptr};
+  const char* failure = pex_run_single(PEX_FINAL_STAGE, tool_path, short_argv, pipeline_name,
+                                       nullptr, nullptr, status, error_code);
+  wchar_t* wide = utf8_to_wide(response_file);
+  DeleteFileW(wide);
+  free(wide);
+  return failure;
+}
+
+// The status is the tool's exit code, all 32 bits, passed on unchanged; an
+// exception that ended the tool is named first.
+int exit_status_of(int status, const char* tool_path) {
+  auto code = static_cast<DWORD>(status);
+  for (const exception_name& known : exception_names) {
+    if (known.code == code) {
+      fprintf(stderr, "%s terminated with exception 0x%08lX [%s]\n", tool_path,
+              static_cast<unsigned long>(code), known.text);
+      break;
+    }
+  }
+  return status;
+}

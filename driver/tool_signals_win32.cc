@@ -1,0 +1,25 @@
+#include <windows.h>
+
+#include "driver/tool_signals.h"
+
+namespace {
+
+// Ctrl-C and Ctrl-Break reach every process of the console, the tool too,
+// which decides what they mean; the wrapper waits for its verdict. Any other
+// event (a closed console, a log-off) ends the wrapper, and the tool with it
+// through the job it runs in.
+BOOL WINAPI outlast_console_event(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+}  // namespace
+
+void pass_signals_to_tool() {
+  SetConsoleCtrlHandler(outlast_console_event, TRUE);
+}
+
+void end_like_tool(int) {}
+
+bool wrapper_outlasts_console_event(unsigned long event) {
+  return outlast_console_event(static_cast<DWORD>(event)) != FALSE;
+}
