@@ -7,7 +7,11 @@ CMAKE_FLAGS ?=
 GENERATOR ?= $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 DEMO_TARGETS = vesk-nm vesk-ranlib vesk-ar tarn_plugin demo_show_args
 
-.PHONY: configure build demo check bench clean
+WIN_BUILD ?= build-win
+WIN_TOOLCHAIN = cmake/x86_64-w64-mingw32.cmake
+WINE_PREFIX = $(abspath $(WIN_BUILD))/wine-prefix
+
+.PHONY: configure build demo check bench clean check-windows configure-windows package
 
 # A build folder keeps the generator it was first configured with.
 configure:
@@ -19,6 +23,10 @@ configure:
 # Expanded only when a recipe runs, after configure has written the cache.
 NATIVE_FLAGS = $(if $(filter Unix Makefiles,$(shell sed -n 's/^CMAKE_GENERATOR:INTERNAL=//p' \
   $(BUILD)/CMakeCache.txt 2>/dev/null)),-- --no-print-directory)
+
+WIN_NATIVE_FLAGS = $(if $(filter Unix Makefiles,$(shell sed -n 's/^CMAKE_GENERATOR:INTERNAL=//p' \
+  $(WIN_BUILD)/CMakeCache.txt 2>/dev/null)),-- --no-print-directory)
+WINESERVER = $(firstword $(wildcard /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver) wineserver)
 
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS) $(NATIVE_FLAGS)
@@ -32,7 +40,29 @@ check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD)
+
+# The native Windows build, cross-compiled, its tests run under Wine. The Wine
+# server of the build's own prefix is ended afterwards, so nothing lingers.
+configure-windows:
+	@bash cmake/windows-tools.sh
+	@mkdir -p $(WIN_BUILD)
+	@if [ -f $(WIN_BUILD)/CMakeCache.txt ]; then generator=; else generator='-G$(GENERATOR)'; fi; \
+	cmake -S . -B $(WIN_BUILD) $$generator --toolchain $(WIN_TOOLCHAIN) \
+	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >$(WIN_BUILD)/configure.log || \
+	  { cat $(WIN_BUILD)/configure.log; exit 1; }
+
+check-windows: configure-windows
+	@cmake --build $(WIN_BUILD) -j$(JOBS) $(WIN_NATIVE_FLAGS)
+	@status=0; ctest --test-dir $(WIN_BUILD) --output-on-failure -j$(JOBS) --timeout 300 || status=$$?; \
+	  WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -k 2>/dev/null; exit $$status
+
+# Relocatable archives of the installed trees: .tar.gz of the POSIX build and,
+# where the cross compiler is present or can be installed, .zip of the Windows one.
+package: build configure-windows
+	@cmake --build $(WIN_BUILD) -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar $(WIN_NATIVE_FLAGS)
+	@cd $(BUILD) && cpack -G TGZ >/dev/null && ls $(abspath $(BUILD))/vesk-*.tar.gz
+	@cd $(WIN_BUILD) && cpack -G ZIP >/dev/null && ls $(abspath $(WIN_BUILD))/vesk-*.zip
 
 bench: build
 	bash bench/run.sh $(BUILD)

@@ -1,8 +1,11 @@
+// windows.h first: the other system headers build on its types.
+#include <windows.h>
+// clang-format off
+#include <psapi.h>
+// clang-format on
 #include <fcntl.h>
 #include <io.h>
-#include <psapi.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <cerrno>
 #include <cstdint>

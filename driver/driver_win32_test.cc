@@ -1,0 +1,471 @@
+// End-to-end tests on Windows: the built programs run from throw-away
+// installation trees with a stand-in tool, started the way a Windows build
+// system starts them (CreateProcessW, an explicit environment and handles).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/config.h"
+#include "driver/tool_signals.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const Strings tools = {"nm", "ranlib", "ar"};
+const std::string versioned = std::string(configured_target) + "/" + configured_version + "/";
+
+std::wstring wide(const std::string& text) {
+  int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring out(static_cast<size_t>(size - 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
+  return out;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Quoted as the C runtime parses it back, independently of the back end's own
+// quoting, so the two must agree for a test to pass.
+std::wstring quoted(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+// Arguments as the target's tools read a response file.
+Strings parse_response(const std::string& text) {
+  Strings args;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i == text.size()) break;
+    std::string arg;
+    char quote = 0;
+    for (; i < text.size(); ++i) {
+      char c = text[i];
+      if (c == '\\' && i + 1 < text.size()) {
+        arg += text[++i];
+      } else if (quote != 0) {
+        if (c == quote)
+          quote = 0;
+        else
+          arg += c;
+      } else if (c == '\'' || c == '"') {
+        quote = c;
+      } else if (isspace(static_cast<unsigned char>(c))) {
+        break;
+      } else {
+        arg += c;
+      }
+    }
+    args.push_back(arg);
+  }
+  return args;
+}
+
+struct Outcome {
+  DWORD exit_code = 0xDEADBEEF;
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string program;
+  Strings argv;
+  Strings env;  // NAME=value, over the test's own environment
+  std::string input = {};
+  bool no_standard_handles = false;
+  HANDLE inherited = nullptr;  // also handed to the program, under its own value
+};
+
+class WindowsWrapperTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH + 1];
+    ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
+    base_ = fs::path(temp) / ("wrapper test " + std::to_string(GetCurrentProcessId()) + " " +
+                              testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(base_);
+    fs::create_directories(base_ / "scratch");
+    base_ = fs::canonical(base_);
+    root_ = base_ / "tree";
+    record_ = base_ / "scratch" / "record";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(base_, ignored);
+  }
+
+  // Spelled with '/' throughout, as the wrapper's relocation spells paths.
+  static std::string slashed(const fs::path& path) { return path.generic_string(); }
+  static std::string tool_dir(const fs::path& root) {
+    return slashed(root) + "/bin/" + VESK_EXEC_FROM_BIN + versioned + "../../../../" +
+           configured_target + "/bin/";
+  }
+  static std::string plugin_path(const fs::path& root) {
+    return slashed(root) + "/bin/" + VESK_LIBEXEC_FROM_BIN + versioned + plugin_file_name;
+  }
+
+  void build_tree(bool with_tools = true) {
+    for (const std::string& tool : tools) {
+      fs::create_directories(root_ / "bin");
+      fs::copy_file(std::string(VESK_PROGRAMS_DIR) + "/vesk-" + tool + ".exe",
+                    root_ / "bin" / ("vesk-" + tool + ".exe"));
+      if (with_tools) {
+        fs::create_directories(tool_dir(root_));
+        fs::copy_file(STAND_IN_TOOL_PATH, tool_dir(root_) + tool + ".exe");
+      }
+    }
+    fs::create_directories(fs::path(plugin_path(root_)).parent_path());
+    std::ofstream(plugin_path(root_)) << "plugin";
+  }
+
+  std::string program(const std::string& tool = "nm") const {
+    return slashed(root_ / "bin" / ("vesk-" + tool + ".exe"));
+  }
+
+  Strings base_env() const {
+    return {"PATH=" + (base_ / "empty-path").string(), "STAND_IN_RECORD=" + record_.string()};
+  }
+
+  // The environment block: the test's own, with `env` replacing what it names.
+  static std::wstring environment_block(const Strings& env) {
+    std::vector<std::wstring> entries;
+    for (const std::string& entry : env) entries.push_back(wide(entry));
+    wchar_t* own = GetEnvironmentStringsW();
+    for (const wchar_t* p = own; *p != L'\0'; p += wcslen(p) + 1) {
+      std::wstring entry = p;
+      std::wstring name = entry.substr(0, entry.find(L'=', 1));
+      bool replaced = false;
+      for (const std::string& given : env)
+        replaced =
+            replaced || _wcsicmp(wide(given.substr(0, given.find('='))).c_str(), name.c_str()) == 0;
+      if (!replaced) entries.push_back(entry);
+    }
+    FreeEnvironmentStringsW(own);
+    std::wstring block;
+    for (const std::wstring& entry : entries) block += entry + L'\0';
+    return block + L'\0';
+  }
+
+  static HANDLE inheritable_file(const fs::path& path, bool write) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
+  }
+
+  // Starts the program, standard output on `out`; the process handle, or null.
+  HANDLE start(const RunOptions& options, HANDLE out) {
+    fs::path in_path = base_ / "scratch" / "stdin", err_path = base_ / "scratch" / "stderr";
+    std::ofstream(in_path, std::ios::binary) << options.input;
+    HANDLE in = inheritable_file(in_path, false), err = inheritable_file(err_path, true);
+    std::wstring command;
+    for (const std::string& arg : options.argv)
+      command += (command.empty() ? L"" : L" ") + quoted(wide(arg));
+    std::wstring env = environment_block(options.env);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    if (!options.no_standard_handles) {
+      startup.hStdInput = in;
+      startup.hStdOutput = out;
+      startup.hStdError = err;
+    }
+    PROCESS_INFORMATION process = {};
+    std::wstring application = wide(options.program);
+    BOOL started = CreateProcessW(
+        application.empty() ? nullptr : application.c_str(), command.data(), nullptr, nullptr, TRUE,
+        CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &process);
+    EXPECT_TRUE(started) << GetLastError();
+    CloseHandle(in);
+    CloseHandle(err);
+    if (!started) return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+  }
+
+  Outcome run(const RunOptions& options) {
+    fs::path out_path = base_ / "scratch" / "stdout";
+    HANDLE out = inheritable_file(out_path, true);
+    HANDLE process = start(options, out);
+    CloseHandle(out);
+    Outcome outcome;
+    if (process == nullptr) return outcome;
+    EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process, &outcome.exit_code);
+    CloseHandle(process);
+    outcome.out = read_file(out_path);
+    outcome.err = read_file(base_ / "scratch" / "stderr");
+    return outcome;
+  }
+
+  Outcome run_installed(const std::string& tool, const Strings& args, Strings env = {}) {
+    Strings full_env = base_env();
+    full_env.insert(full_env.end(), env.begin(), env.end());
+    Strings argv{program(tool)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run({program(tool), argv, full_env});
+  }
+
+  Strings recorded() const {
+    Strings args;
+    std::string text = read_file(record_);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
+      args.push_back(text.substr(start, end - start));
+    return args;
+  }
+
+  Strings expected_args(const fs::path& root, const std::string& tool, const Strings& args) {
+    Strings expected{tool_dir(root) + tool + ".exe", "--plugin", plugin_path(root)};
+    expected.insert(expected.end(), args.begin(), args.end());
+    return expected;
+  }
+
+  fs::path base_, root_, record_;
+};
+
+TEST_F(WindowsWrapperTest, EveryArgumentReachesTheToolUnchanged) {
+  build_tree();
+  const Strings cases[] = {
+      {},
+      {"", "a b", "tab\there", "say \"hi\"", "\"", "back\\\\\"slash", "end\\", "end\\\\",
+       "c:\\dir\\"},
+      {"*", "?.o", "@not-a-file", "%PATH%", "^&|<>", "\xc3\xbc\xc3\xb1\xc3\xaf",
+       "\xe6\x97\xa5\xe6\x9c\xac"},
+  };
+  for (const std::string& tool : tools) {
+    for (const Strings& args : cases) {
+      SCOPED_TRACE(tool + " with " + testing::PrintToString(args));
+      fs::remove(record_);
+      Outcome outcome = run_installed(tool, args);
+      EXPECT_EQ(outcome.exit_code, 0u);
+      EXPECT_EQ(outcome.err, "");
+      EXPECT_EQ(recorded(), expected_args(root_, tool, args));
+    }
+  }
+}
+
+// Past the system's limit the caller's arguments travel in a response file,
+// which is gone once the tool has ended; below it they pass as they are.
+TEST_F(WindowsWrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
+  build_tree();
+  for (size_t count : {28u, 34u}) {
+    SCOPED_TRACE(count);
+    Strings args;
+    for (size_t i = 0; i < count; ++i)
+      args.push_back(std::to_string(i) + std::string(990, i % 2 ? ' ' : 'x') + "\"'\\" +
+                     (i == 3 ? "" : "\xc3\xa9"));
+    args.push_back("");
+    fs::remove(record_);
+    fs::remove(record_.string() + ".rsp");
+    Outcome outcome = run_installed("nm", args);
+    EXPECT_EQ(outcome.exit_code, 0u);
+    Strings seen = recorded();
+    if (count == 28) {
+      EXPECT_EQ(seen, expected_args(root_, "nm", args));
+      continue;
+    }
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(Strings(seen.begin(), seen.begin() + 3), expected_args(root_, "nm", {}));
+    ASSERT_EQ(seen[3][0], '@');
+    EXPECT_EQ(parse_response(read_file(record_.string() + ".rsp")), args);
+    EXPECT_FALSE(fs::exists(fs::u8path(seen[3].substr(1))));
+  }
+}
+
+// PATH is ';'-separated and holds drive letters; what was sought is named.
+TEST_F(WindowsWrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
+  build_tree(/*with_tools=*/false);
+  fs::path on_path = base_ / "path dir";
+  fs::create_directories(on_path);
+  std::string prefixed = std::string(configured_target) + "-nm.exe";
+  Outcome missing = run_installed("nm", {});
+  EXPECT_EQ(missing.exit_code, 1u);
+  EXPECT_EQ(missing.err, program() + ": Cannot find binary '" + prefixed + "'\n");
+
+  fs::copy_file(STAND_IN_TOOL_PATH, on_path / prefixed);
+  std::string path_value = "Z:\\no\\such\\dir;" + on_path.string() + ";C:\\windows";
+  Outcome found = run_installed("nm", {"x.o"}, {"PATH=" + path_value});
+  EXPECT_EQ(found.exit_code, 0u);
+  EXPECT_EQ(recorded(),
+            (Strings{on_path.string() + "/" + prefixed, "--plugin", plugin_path(root_), "x.o"}));
+
+  fs::remove(plugin_path(root_));
+  Outcome no_plugin = run_installed("nm", {});
+  EXPECT_EQ(no_plugin.err,
+            program() + ": Cannot find plugin '" + std::string(plugin_file_name) + "'\n");
+}
+
+// The program's own location comes from the system, whatever argv[0] says;
+// spaces, a moved tree and a start through PATH change nothing.
+TEST_F(WindowsWrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
+  build_tree();
+  fs::path moved = base_ / "moved here" / "tree";
+  fs::create_directories(moved.parent_path());
+  fs::rename(root_, moved);
+  std::string exe = slashed(moved / "bin/vesk-nm.exe");
+  Strings env = base_env();
+  struct Case {
+    const char* label;
+    std::string application;
+    std::string argv0;
+    Strings extra_env;
+  };
+  const Case cases[] = {
+      {"full path", exe, exe, {}},
+      {"argv[0] names nothing", exe, "vesk-nm", {}},
+      {"through PATH", "", "vesk-nm", {"PATH=" + (moved / "bin").string()}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(record_);
+    Strings case_env = env;
+    case_env.insert(case_env.end(), c.extra_env.begin(), c.extra_env.end());
+    // CreateProcessW searches the caller's own PATH for a bare name.
+    std::wstring saved_path(32768, L'\0');
+    saved_path.resize(GetEnvironmentVariableW(L"PATH", saved_path.data(), 32768));
+    if (c.application.empty()) SetEnvironmentVariableW(L"PATH", (moved / "bin").wstring().c_str());
+    Outcome outcome = run({c.application, {c.argv0, "a"}, case_env});
+    SetEnvironmentVariableW(L"PATH", saved_path.c_str());
+    EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+    EXPECT_EQ(recorded(), expected_args(moved, "nm", {"a"}));
+  }
+
+  // VESK_EXEC_PREFIX names the program's directory, as on any host.
+  fs::remove(record_);
+  Strings prefixed_env = env;
+  prefixed_env.push_back("VESK_EXEC_PREFIX=" + slashed(moved / "bin") + "/");
+  Outcome outcome = run({exe, {exe}, prefixed_env});
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
+  EXPECT_EQ(recorded(), expected_args(moved, "nm", {}));
+}
+
+// Every code passes on, all 32 bits; an exception is named, its code kept.
+TEST_F(WindowsWrapperTest, ExitCodeAndExceptionOfTheToolBecomeOurs) {
+  build_tree();
+  struct Case {
+    std::string env;
+    DWORD code;
+    std::string line;
+  };
+  const std::string tool = tool_dir(root_) + "nm.exe";
+  const Case cases[] = {
+      {"STAND_IN_EXIT=3", 3, ""},
+      {"STAND_IN_EXIT=256", 256, ""},
+      {"STAND_IN_EXIT=0x12345678", 0x12345678, ""},
+      {"STAND_IN_EXIT=0xFFFFFFFF", 0xFFFFFFFF, ""},
+      {"STAND_IN_EXCEPTION=access", 0xC0000005,
+       " terminated with exception 0xC0000005 [access violation]\n"},
+      {"STAND_IN_EXCEPTION=stack", 0xC00000FD,
+       " terminated with exception 0xC00000FD [stack overflow]\n"},
+      {"STAND_IN_EXCEPTION=illegal", 0xC000001D,
+       " terminated with exception 0xC000001D [illegal instruction]\n"},
+      {"STAND_IN_EXCEPTION=divide", 0xC0000094,
+       " terminated with exception 0xC0000094 [integer division by zero]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.env);
+    Outcome outcome = run_installed("nm", {}, {c.env});
+    EXPECT_EQ(outcome.exit_code, c.code);
+    EXPECT_EQ(outcome.err, c.line.empty() ? "" : tool + c.line);
+  }
+}
+
+// The tool ends with the wrapper, however the wrapper ends.
+TEST_F(WindowsWrapperTest, ToolDoesNotOutliveTheWrapper) {
+  build_tree();
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE read_end, write_end;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  Strings env = base_env();
+  env.push_back("STAND_IN_WAIT=1");
+  HANDLE wrapper = start({program(), {program()}, env}, write_end);
+  CloseHandle(write_end);
+  ASSERT_NE(wrapper, nullptr);
+  char line[32] = {};
+  DWORD got = 0;
+  for (DWORD n = 0; n < sizeof line - 1 && ReadFile(read_end, line + n, 1, &got, nullptr) &&
+                    got == 1 && line[n] != '\n';)
+    ++n;
+  CloseHandle(read_end);
+  HANDLE tool = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, strtoul(line, nullptr, 10));
+  ASSERT_NE(tool, nullptr) << line;
+  TerminateProcess(wrapper, 7);
+  WaitForSingleObject(wrapper, INFINITE);
+  CloseHandle(wrapper);
+  DWORD waited = WaitForSingleObject(tool, 30000);
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(tool, 9);
+  CloseHandle(tool);
+}
+
+// The tool inherits its three standard handles and nothing else of ours, and
+// runs when the caller gave us none.
+TEST_F(WindowsWrapperTest, ToolInheritsOnlyItsStandardHandles) {
+  build_tree();
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE event = CreateEventW(&inherit, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  Strings env = base_env();
+  env.push_back("STAND_IN_HANDLE=" + std::to_string(reinterpret_cast<uintptr_t>(event)));
+  env.push_back("STAND_IN_ECHO=1");
+  // The stand-in run directly with inheritance sees the handle: the check can fail.
+  std::string tool = tool_dir(root_) + "nm.exe";
+  EXPECT_EQ(run({tool, {tool}, env, "", false, event}).out, "leaked");
+  Outcome outcome = run({program(), {program()}, env, "piped input\n", false, event});
+  EXPECT_EQ(outcome.out, "piped input\n");
+  EXPECT_EQ(outcome.exit_code, 0u);
+  CloseHandle(event);
+
+  Outcome bare = run({program(), {program()}, {base_env()[0], "STAND_IN_EXIT=5"}, "", true});
+  EXPECT_EQ(bare.exit_code, 5u);
+}
+
+// A tool that is this program, through a hard link, is refused.
+TEST_F(WindowsWrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
+  build_tree(/*with_tools=*/false);
+  fs::create_directories(tool_dir(root_));
+  fs::create_hard_link(root_ / "bin/vesk-nm.exe", tool_dir(root_) + "nm.exe");
+  Outcome outcome = run_installed("nm", {});
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.err, program() + ": Cannot run '" + tool_dir(root_) +
+                             "nm.exe': it is this program itself\n");
+}
+
+// Ctrl-C and Ctrl-Break reach the tool as well; the wrapper waits for it.
+TEST(WindowsConsoleEvents, WrapperOutlastsOnlyWhatReachesTheToolToo) {
+  EXPECT_TRUE(wrapper_outlasts_console_event(CTRL_C_EVENT));
+  EXPECT_TRUE(wrapper_outlasts_console_event(CTRL_BREAK_EVENT));
+  EXPECT_FALSE(wrapper_outlasts_console_event(CTRL_CLOSE_EVENT));
+  EXPECT_FALSE(wrapper_outlasts_console_event(CTRL_LOGOFF_EVENT));
+}
+
+}  // namespace

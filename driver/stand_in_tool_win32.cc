@@ -1,0 +1,88 @@
+// A stand-in for the wrapped tool on Windows. It appends its arguments (UTF-8,
+// each ended by a NUL byte) to the file named by STAND_IN_RECORD, and the
+// contents of every "@file" argument to that name with ".rsp" added; copies
+// standard input to standard output when STAND_IN_ECHO is set; writes "leaked"
+// to standard output when the handle value in STAND_IN_HANDLE is valid here;
+// then ends by the exception STAND_IN_EXCEPTION names, waits forever with
+// STAND_IN_WAIT, or exits with STAND_IN_EXIT (any 32-bit value, default 0).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string utf8(const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
+  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+void append_file_to(FILE* out, const wchar_t* name) {
+  FILE* in = _wfopen(name, L"rb");
+  if (in == nullptr) return;
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) fwrite(buffer, 1, got, out);
+  fclose(in);
+}
+
+int recurse(volatile int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  return recurse(depth + 1) + frame[0];
+}
+
+[[noreturn]] void end_by(const char* kind) {
+  // No debugger, no dialog: the process simply ends with the exception's code.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  if (strcmp(kind, "access") == 0) *static_cast<volatile int*>(nullptr) = 1;
+  if (strcmp(kind, "stack") == 0) recurse(0);
+  if (strcmp(kind, "illegal") == 0) __builtin_trap();
+  if (strcmp(kind, "divide") == 0) {
+    volatile int zero = 0;
+    volatile int result = 1 / zero;
+    (void)result;
+  }
+  ExitProcess(124);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (const char* record = getenv("STAND_IN_RECORD")) {
+    FILE* out = fopen(record, "ab");
+    FILE* responses = fopen((std::string(record) + ".rsp").c_str(), "ab");
+    if (out == nullptr || responses == nullptr) return 120;
+    for (int i = 0; i < argc; ++i) {
+      std::string argument = utf8(argv[i]);
+      fwrite(argument.c_str(), 1, argument.size() + 1, out);
+      if (argv[i][0] == L'@') append_file_to(responses, argv[i] + 1);
+    }
+    if (fclose(out) != 0 || fclose(responses) != 0) return 121;
+  }
+  if (getenv("STAND_IN_ECHO") != nullptr) {
+    char buffer[65536];
+    DWORD got, put;
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE), out = GetStdHandle(STD_OUTPUT_HANDLE);
+    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0)
+      if (!WriteFile(out, buffer, got, &put, nullptr) || put != got) return 122;
+  }
+  if (const char* value = getenv("STAND_IN_HANDLE")) {
+    DWORD flags;
+    auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(value, nullptr, 0)));
+    if (GetHandleInformation(handle, &flags)) fputs("leaked", stdout);
+    fflush(stdout);
+  }
+  if (const char* kind = getenv("STAND_IN_EXCEPTION")) end_by(kind);
+  if (getenv("STAND_IN_WAIT") != nullptr) {
+    printf("%lu\n", GetCurrentProcessId());
+    fflush(stdout);
+    Sleep(INFINITE);
+  }
+  const char* code = getenv("STAND_IN_EXIT");
+  return code != nullptr ? static_cast<int>(strtoul(code, nullptr, 0)) : 0;
+}

@@ -1,0 +1,74 @@
+// The path code on Windows: ';'-separated lists with drive letters, letter
+// case and either slash in directory comparisons, links resolved by the system.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "paths/fs.h"
+#include "paths/relocate.h"
+#include "paths/search_path.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+strings prefixes(const search_path& list) {
+  strings out;
+  for (const search_dir* dir = list.head; dir != nullptr; dir = dir->next)
+    out.push_back(dir->prefix);
+  return out;
+}
+
+std::string take(char* text) {
+  std::string out = text != nullptr ? text : "(null)";
+  free(text);
+  return out;
+}
+
+TEST(WindowsPaths, ListsAreCutAtSemicolonsOnly) {
+  search_path list{};
+  load_search_path("C:\\tools;;D:/x/;e:\\y\\", &list);
+  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "./", "D:/x/", "e:\\y\\"}));
+}
+
+TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
+  EXPECT_TRUE(same_path_component("Bin/", "bin/"));
+  EXPECT_TRUE(same_path_component("bin\\", "BIN/"));
+  EXPECT_FALSE(same_path_component("bin/", "bin2/"));
+  EXPECT_FALSE(same_path_component("bin", "bin/"));
+  // In the configured directory itself, whatever the spelling: nothing to relocate.
+  EXPECT_EQ(take(relocate_prefix_literal("C:/Tools/BIN/vesk-nm.exe", "c:/tools/bin/",
+                                         "c:/tools/lib/vesk/")),
+            "(null)");
+  EXPECT_EQ(
+      take(relocate_prefix_literal("D:/Opt Dir/bin/vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
+      "D:/Opt Dir/bin/../lib/vesk/");
+}
+
+TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
+  wchar_t temp[MAX_PATH + 1];
+  ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
+  fs::path dir = fs::path(temp) / ("fs test " + std::to_string(GetCurrentProcessId()));
+  fs::create_directories(dir / "sub");
+  std::ofstream(dir / "sub" / "tool.exe") << "x";
+  std::string resolved =
+      take(canonical_path_copy((dir.string() + "\\sub\\..\\sub\\tool.exe").c_str()));
+  EXPECT_EQ(resolved, fs::canonical(dir / "sub" / "tool.exe").generic_string());
+  EXPECT_EQ(take(canonical_path_copy("no\\such\\file")), "no/such/file");
+
+  // A directory of the sought name is passed over; the file in the next entry is found.
+  fs::create_directories(dir / "first" / "tool.exe");
+  search_path list{};
+  load_search_path(((dir / "first").string() + ";" + (dir / "sub").string()).c_str(), &list);
+  EXPECT_EQ(take(locate_file(&list, "tool.exe", X_OK)), (dir / "sub").string() + "/tool.exe");
+  fs::remove_all(dir);
+}
+
+}  // namespace
