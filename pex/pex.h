@@ -119,8 +119,9 @@ FILE* pex_error_stream(pex_pipeline* pipeline, int binary);
 int pex_get_status(pex_pipeline* pipeline, int entry_count, int* statuses);
 int pex_get_timing(pex_pipeline* pipeline, int entry_count, pex_child_times* times);
 
-// Runs one program to its end on the POSIX back end. Null with *status_out
-// set to its wait status, or a constant message with *error_code set.
+// Runs one program to its end on the platform's back end. Null with
+// *status_out set to its wait status (on Windows: its exit code), or a constant message with
+// *error_code set.
 const char* pex_run_single(int flags, const char* program, char* const* argv,
                            const char* program_label, const char* output_name, const char* errname,
                            int* status_out, int* error_code);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pex/pex.h"
+#include "pex/platform.h"
 #include "support/alloc.h"
 #include "support/concat.h"
 #include "support/temp_file.h"
@@ -256,7 +257,7 @@ char* pex_stage_output_name(const char* temp_prefix, int flags, const char* outp
   char* name = length >= 6 && strcmp(temp_prefix + length - 6, "XXXXXX") == 0
                    ? checked_strdup(temp_prefix)
                    : concat_strings(temp_prefix, "XXXXXX", nullptr);
-  int fd = mkstemps(name, 0);
+  int fd = make_unique_file(name, 0);
   if (fd < 0) {
     int saved_errno = errno;
     free(name);
@@ -293,7 +294,7 @@ void pex_destroy(pex_pipeline* pipeline) {
   free(pipeline->child_statuses);
   free(pipeline->child_times);
   for (int i = 0; i < pipeline->temp_file_count; ++i) {
-    remove(pipeline->temp_files[i]);
+    pex_remove_file(pipeline->temp_files[i]);
     free(pipeline->temp_files[i]);
   }
   free(pipeline->temp_files);

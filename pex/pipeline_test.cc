@@ -111,7 +111,7 @@ int fake_wait_for_child(pex_pipeline* pipeline, pid_t pid, int* status, pex_chil
     return -1;
   }
   *status = (pid - 499) << 8;
-  if (times != nullptr) *times = pex_child_times{pid, 1, 0, 2};
+  if (times != nullptr) *times = pex_child_times{static_cast<int32_t>(pid), 1, 0, 2};
   return 0;
 }
 

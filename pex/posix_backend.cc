@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "pex/platform.h"
+
 extern char** environ;
 
 namespace {
@@ -325,4 +327,25 @@ void (*pex_child_ended)(pid_t pid) = nullptr;
 pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
                                const char* temp_prefix) {
   return pex_create(creation_flags, program_label, temp_prefix, &posix_ops);
+}
+
+pex_pipeline* pex_create_native(int creation_flags, const char* program_label,
+                                const char* temp_prefix) {
+  return pex_create_posix(creation_flags, program_label, temp_prefix);
+}
+
+FILE* pex_open_stream(const char* name, const char* mode) {
+  FILE* stream = fopen(name, mode);
+  if (stream == nullptr || fileno(stream) > 2) return stream;
+  int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 3);
+  FILE* moved = fd >= 0 ? fdopen(fd, mode) : nullptr;
+  int saved_errno = errno;
+  if (moved == nullptr && fd >= 0) close(fd);
+  fclose(stream);
+  errno = saved_errno;
+  return moved;
+}
+
+int pex_remove_file(const char* name) {
+  return remove(name);
 }

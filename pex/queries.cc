@@ -1,13 +1,10 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "pex/pex.h"
-#include "pex/posix_backend.h"
+#include "pex/platform.h"
 
 namespace {
 
@@ -22,21 +19,6 @@ bool collect_if_pending(pex_pipeline* pipeline) {
   const char* message = nullptr;
   int error_code = 0;
   return pex_collect_children(pipeline, false, &message, &error_code) != 0;
-}
-
-// fopen for a stream of ours. Like the back end's descriptors, one that landed
-// in a standard slot (the caller started with it closed) would pass for the
-// caller's own stream, so it moves above them. Null with errno on failure.
-FILE* open_stream(const char* name, const char* mode) {
-  FILE* stream = fopen(name, mode);
-  if (stream == nullptr || fileno(stream) > 2) return stream;
-  int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 3);
-  FILE* moved = fd >= 0 ? fdopen(fd, mode) : nullptr;
-  int saved_errno = errno;
-  if (moved == nullptr && fd >= 0) close(fd);
-  fclose(stream);
-  errno = saved_errno;
-  return moved;
 }
 
 // Copies `entry_count` records, zero-filling those beyond the recorded ones.
@@ -56,7 +38,7 @@ FILE* pex_open_input_file(pex_pipeline* pipeline, int flags, const char* input_n
   }
   char* name = pex_stage_output_name(pipeline->temp_prefix, flags, input_name);
   if (name == nullptr) return nullptr;
-  FILE* stream = open_stream(name, (flags & PEX_BINARY_OUT) != 0 ? "wb" : "w");
+  FILE* stream = pex_open_stream(name, (flags & PEX_BINARY_OUT) != 0 ? "wb" : "w");
   if (stream == nullptr) {
     int saved_errno = errno;
     if (name != input_name) free(name);
@@ -97,7 +79,7 @@ FILE* pex_output_stream(pex_pipeline* pipeline, int binary) {
       errno = error_code;
       return nullptr;
     }
-    FILE* stream = open_stream(pipeline->pending_in_name, binary != 0 ? "rb" : "r");
+    FILE* stream = pex_open_stream(pipeline->pending_in_name, binary != 0 ? "rb" : "r");
     int saved_errno = errno;
     pipeline->output_stream = stream;
     if (pipeline->pending_in_owned != 0) free(const_cast<char*>(pipeline->pending_in_name));
@@ -139,7 +121,7 @@ int pex_get_timing(pex_pipeline* pipeline, int entry_count, pex_child_times* tim
 const char* pex_run_single(int flags, const char* program, char* const* argv,
                            const char* program_label, const char* output_name, const char* errname,
                            int* status_out, int* error_code) {
-  pex_pipeline* pipeline = pex_create_posix(0, program_label, nullptr);
+  pex_pipeline* pipeline = pex_create_native(0, program_label, nullptr);
   const char* message =
       pex_add_stage(pipeline, flags, program, argv, output_name, errname, error_code);
   if (message == nullptr && pex_get_status(pipeline, 1, status_out) == 0) {

@@ -1,10 +1,8 @@
-// Descriptor and file inspection shared by the pipeline tests.
+// Descriptor and file inspection shared by the pipeline tests. What differs
+// by platform is in test_support_posix.h and test_support_win32.h.
 #pragma once
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +12,19 @@
 #include <string>
 #include <utility>
 
+#ifdef _WIN32
+#include "pex/test_support_win32.h"
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "pex/test_support_posix.h"
+#endif
+
 namespace pex_testing {
 
+#ifndef _WIN32
 // The descriptor flags, or -1 when the descriptor is not open.
 inline int fd_flags(int fd) {
   return fcntl(fd, F_GETFD);
@@ -39,12 +48,14 @@ struct standard_slots {
   int flags[3];
   std::pair<dev_t, ino_t> identity[3];
 };
+#endif
 
 inline bool exists(const std::string& name) {
   struct stat info;
   return stat(name.c_str(), &info) == 0;
 }
 
+#ifndef _WIN32
 inline std::set<int> open_fds() {
   std::set<int> fds;
   DIR* dir = opendir("/proc/self/fd");
@@ -57,6 +68,7 @@ inline std::set<int> open_fds() {
   closedir(dir);
   return fds;
 }
+#endif
 
 inline std::string read_file(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
@@ -73,6 +85,7 @@ inline std::set<int> read_fd_list(const std::string& name) {
   return fds;
 }
 
+#ifndef _WIN32
 // A fresh directory for one scope, removed with its contents afterwards.
 struct temp_dir {
   temp_dir() {
@@ -97,5 +110,6 @@ struct cloexec_guard {
   int fd;
   int saved;
 };
+#endif
 
 }  // namespace pex_testing

@@ -1,0 +1,104 @@
+// The helper's Windows entry and modes: exit codes and exceptions, handles,
+// and a grandchild that must not outlive its parent.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "pex/pex.h"
+#include "pex/pex_test_helper.h"
+#include "pex/platform.h"
+#include "support/win32_text.h"
+
+namespace {
+
+// Ends by an unhandled exception, without the system's crash report.
+int raise_exception(DWORD code) {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  return 7;
+}
+
+const char* kind_of(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+      return "file";
+    case FILE_TYPE_PIPE:
+      return "pipe";
+    case FILE_TYPE_CHAR:
+      return "char";
+    default:
+      return "unknown";
+  }
+}
+
+// What this process got as its standard handles, written to a file since any
+// of them may be missing.
+int describe_standard_handles(const char* report) {
+  FILE* out = fopen(report, "w");
+  if (out == nullptr) return 5;
+  fprintf(out, "%s %s %s", kind_of(GetStdHandle(STD_INPUT_HANDLE)),
+          kind_of(GetStdHandle(STD_OUTPUT_HANDLE)), kind_of(GetStdHandle(STD_ERROR_HANDLE)));
+  return fclose(out) == 0 ? 0 : 5;
+}
+
+// Starts this program in "pause" mode through the engine, prints the
+// grandchild's process id, and waits to be ended.
+int start_grandchild() {
+  wchar_t self[MAX_PATH];
+  if (GetModuleFileNameW(nullptr, self, MAX_PATH) == 0) return 5;
+  char* program = wide_to_utf8(self);
+  char* argv[] = {program, const_cast<char*>("pause"), nullptr};
+  pex_pipeline* pipeline = pex_create_native(0, "helper", nullptr);
+  int code = 0;
+  if (pex_add_stage(pipeline, PEX_FINAL_STAGE, program, argv, "NUL", nullptr, &code) != nullptr)
+    return 6;
+  HANDLE grandchild = reinterpret_cast<HANDLE>(static_cast<intptr_t>(pipeline->child_ids[0]));
+  printf("%lu\n", GetProcessId(grandchild));
+  fflush(stdout);
+  wait_forever();
+}
+
+}  // namespace
+
+int platform_mode(int argc, char** argv) {
+  std::string mode = argv[1];
+  if (mode == "raise" && argc == 3) return raise_exception(strtoul(argv[2], nullptr, 0));
+  // 0 when the value names no handle here: an inherited one would.
+  if (mode == "handle" && argc == 3) {
+    DWORD flags;
+    return GetHandleInformation(reinterpret_cast<HANDLE>(strtoull(argv[2], nullptr, 0)), &flags)
+               ? 1
+               : 0;
+  }
+  if (mode == "std-handles" && argc == 3) return describe_standard_handles(argv[2]);
+  if (mode == "grandchild") return start_grandchild();
+  return 100;
+}
+
+long long user_micros() {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
+  return static_cast<long long>((static_cast<unsigned long long>(user.dwHighDateTime) << 32) |
+                                user.dwLowDateTime) /
+         10;
+}
+
+void wait_forever() {
+  for (;;) Sleep(INFINITE);
+}
+
+// The command line read as wide characters and handed on as UTF-8; the
+// streams are binary so that what is printed is the bytes themselves.
+int wmain(int argc, wchar_t** wide_argv) {
+  std::vector<char*> argv;
+  for (int i = 0; i < argc; ++i) argv.push_back(wide_to_utf8(wide_argv[i]));
+  argv.push_back(nullptr);
+  for (int fd = 0; fd < 3; ++fd) _setmode(fd, _O_BINARY);
+  return helper_main(argc, argv.data());
+}

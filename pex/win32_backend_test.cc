@@ -1,0 +1,283 @@
+// What only the Windows back end has: the command line and its quoting, the
+// PATH search, 32-bit exit codes, the job that ends a child with its parent,
+// and the handles a child inherits.
+#include "pex/win32_backend.h"
+
+#include <gtest/gtest.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pex/pex.h"
+#include "pex/test_support.h"
+#include "support/win32_text.h"
+
+namespace {
+
+using pex_testing::read_file;
+
+struct outcome {
+  std::string message;  // empty on success
+  int code = -7;
+  int status = -7;
+  std::string output;
+};
+
+class Win32BackendTest : public testing::Test {
+ protected:
+  std::string path(const char* name) const { return dir_.path(name); }
+
+  // Runs one final stage writing to a file, and waits for it.
+  outcome run(const std::string& program, std::vector<std::string> words, int flags = 0,
+              char* const* environment = nullptr) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::string out = path("out.txt"), err = path("err.txt");
+    pex_pipeline* p = pex_create_win32(0, "test", nullptr);
+    outcome result;
+    const char* message =
+        pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv.data(), environment,
+                          out.c_str(), err.c_str(), &result.code);
+    if (message != nullptr) result.message = message;
+    if (message == nullptr) {
+      EXPECT_EQ(pex_get_status(p, 1, &result.status), 1);
+    }
+    pex_destroy(p);
+    result.output = read_file(out);
+    return result;
+  }
+
+  // A copy of the helper under `name` in the test directory.
+  std::string copy_helper(const std::string& name) {
+    std::string copy = path(name.c_str());
+    wchar_t* from = utf8_to_wide(PEX_TEST_HELPER);
+    wchar_t* to = utf8_to_wide(copy.c_str());
+    size_t slash = copy.rfind('/');
+    wchar_t* folder = utf8_to_wide(copy.substr(0, slash).c_str());
+    CreateDirectoryW(folder, nullptr);
+    EXPECT_TRUE(CopyFileW(from, to, FALSE)) << copy;
+    free(from);
+    free(to);
+    free(folder);
+    return copy;
+  }
+
+  pex_testing::temp_dir dir_;
+};
+
+// Each argument reaches the child's C runtime byte for byte, and its
+// neighbour after it unharmed.
+TEST_F(Win32BackendTest, ArgumentsSurviveTheCommandLine) {
+  const char* const cases[] = {
+      "",
+      "two words",
+      "tab\there",
+      "quote\"inside",
+      "\"",
+      "\"\"",
+      "back\\slash",
+      "trailing\\",
+      "two trailing\\\\",
+      "\\\"",
+      "spaced \\\" and\\\\\"",
+      "a\\\\b c",
+      "*.o",
+      "?",
+      "@file",
+      "%PATH%",
+      "\xc3\xbc"
+      "n\xc3\xaf"
+      "c\xc3\xb6"
+      "de \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
+  };
+  for (const char* argument : cases) {
+    SCOPED_TRACE(argument);
+    outcome got = run(PEX_TEST_HELPER, {PEX_TEST_HELPER, "argv", argument, "next"});
+    EXPECT_EQ(got.message, "");
+    EXPECT_EQ(got.output, std::string(argument) + "\nnext\n");
+  }
+  // The program's own name, quoted by its simpler rule.
+  std::string program = copy_helper(
+      "folder with sp\xc3\xa4"
+      "ces/helper.exe");
+  outcome got = run(program, {program, "argv", "after"});
+  EXPECT_EQ(got.message, "");
+  EXPECT_EQ(got.output, "after\n");
+}
+
+// The limit counts UTF-16 units with the terminator: a line of exactly
+// 32,767 runs, one unit more is refused before anything starts.
+TEST_F(Win32BackendTest, CommandLineLimit) {
+  std::string helper = PEX_TEST_HELPER;
+  std::vector<std::string> words = {helper, "argv", ""};
+  std::vector<char*> argv = {words[0].data(), words[1].data(), nullptr, nullptr};
+  size_t base = win32_command_line_length(argv.data());
+  // Two-unit characters count twice: the filler ends in one of them.
+  std::string filler(32767 - base - 1 - 2, 'x');
+  filler += "\xf0\x9f\x98\x80";
+  words[2] = filler;
+  argv[2] = words[2].data();
+  ASSERT_EQ(win32_command_line_length(argv.data()), 32767u);
+  wchar_t* line = win32_command_line(argv.data());
+  EXPECT_EQ(wcslen(line) + 1, 32767u);
+  free(line);
+  outcome got = run(helper, words);
+  EXPECT_EQ(got.message, "");
+  EXPECT_EQ(got.output, filler + "\n");
+  words[2] += "y";
+  got = run(helper, words);
+  EXPECT_EQ(got.message, "spawn");
+  EXPECT_EQ(got.code, E2BIG);
+}
+
+// PATH is ';'-separated with drive letters; ".exe" is added to a name without
+// an extension; a name with a directory is never looked up.
+TEST_F(Win32BackendTest, PathSearch) {
+  copy_helper("bin/found.exe");
+  std::string bin = path("bin");  // starts with a drive letter
+  ASSERT_EQ(bin[1], ':');
+  struct Case {
+    std::string path;
+    const char* program;
+    const char* message;
+    int code;
+  };
+  const Case cases[] = {
+      {"C:\\pex-missing;" + bin, "found", "", 0},
+      {"C:\\pex-missing;;\"" + bin + "\"", "found.exe", "", 0},
+      {bin + "\\", "FOUND", "", 0},
+      {"C:\\pex-missing", "found", "spawn", ENOENT},
+      {bin, "bin/found", "spawn", ENOENT},  // relative to the current folder
+      {bin, "found.com", "spawn", ENOENT},
+  };
+  const char* saved = getenv("PATH");
+  std::string saved_path = saved != nullptr ? saved : "";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " " + c.program);
+    pex_testing::set_env("PATH", c.path.c_str());
+    outcome got = run(c.program, {c.program, "exit", "9"}, PEX_PATH_SEARCH);
+    pex_testing::set_env("PATH", saved_path.c_str());
+    EXPECT_EQ(got.message, c.message);
+    EXPECT_EQ(got.message.empty() ? got.status : got.code, c.message[0] == '\0' ? 9 : c.code);
+  }
+}
+
+// The status is the whole exit code, and an exception's code as it is.
+TEST_F(Win32BackendTest, ExitCodesKeepAllTheirBits) {
+  struct Case {
+    const char* mode;
+    const char* value;
+    DWORD status;
+  };
+  const Case cases[] = {
+      {"exit", "0x12345678", 0x12345678},
+      {"exit", "0xFFFFFFFF", 0xFFFFFFFF},
+      {"raise", "0xC0000005", 0xC0000005},
+      {"raise", "0xC0000094", 0xC0000094},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    outcome got = run(PEX_TEST_HELPER, {PEX_TEST_HELPER, c.mode, c.value});
+    EXPECT_EQ(got.message, "");
+    EXPECT_EQ(static_cast<DWORD>(got.status), c.status);
+  }
+}
+
+// A child ended from outside takes the children it started with it: they
+// ran in its job, which its end closes.
+TEST_F(Win32BackendTest, GrandchildEndsWithTheChild) {
+  pex_pipeline* p = pex_create_win32(PEX_PREFER_PIPES, "test", nullptr);
+  char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("grandchild"), nullptr};
+  int code = 0;
+  ASSERT_EQ(pex_add_stage(p, 0, PEX_TEST_HELPER, argv, nullptr, nullptr, &code), nullptr);
+  FILE* output = pex_output_stream(p, 0);
+  ASSERT_NE(output, nullptr);
+  unsigned long grandchild_id = 0;
+  ASSERT_EQ(fscanf(output, "%lu", &grandchild_id), 1);
+  HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, grandchild_id);
+  ASSERT_NE(grandchild, nullptr);
+  EXPECT_EQ(WaitForSingleObject(grandchild, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  pex_destroy(p);  // terminates the child
+  DWORD ended = WaitForSingleObject(grandchild, 30000);
+  EXPECT_EQ(ended, static_cast<DWORD>(WAIT_OBJECT_0));
+  if (ended != WAIT_OBJECT_0) {
+    HANDLE survivor = OpenProcess(PROCESS_TERMINATE, FALSE, grandchild_id);
+    TerminateProcess(survivor, 1);
+    CloseHandle(survivor);
+  }
+  CloseHandle(grandchild);
+}
+
+// An inheritable handle of the parent's is no handle in the child: the child
+// gets its three standard handles and nothing else.
+TEST_F(Win32BackendTest, ChildInheritsOnlyItsStandardHandles) {
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  HANDLE event = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  std::string value = std::to_string(reinterpret_cast<uintptr_t>(event));
+  outcome got = run(PEX_TEST_HELPER, {PEX_TEST_HELPER, "handle", value});
+  EXPECT_EQ(got.message, "");
+  EXPECT_EQ(got.status, 0);
+  CloseHandle(event);
+}
+
+// A standard slot the caller closed gives the child no handle there, and
+// nothing the engine opens meanwhile lands in it: it would pass for the
+// caller's own stream. Slots are closed for one case and put back after.
+TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
+  struct Case {
+    std::vector<int> closed;
+    bool redirected;  // an input file and an error pipe
+    bool output_file;
+    const char* kinds;
+  };
+  const Case cases[] = {
+      {{}, true, true, "file file pipe"},
+      {{0, 1, 2}, true, true, "file file pipe"},
+      {{0, 2}, false, true, "none file none"},
+      {{0, 1, 2}, false, false, "none none none"},
+  };
+  std::string report = path("report.txt"), input = path("in.txt"), out = path("out.txt");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kinds);
+    fflush(stdout);
+    fflush(stderr);
+    int saved[3] = {-1, -1, -1};
+    for (int slot : c.closed) saved[slot] = _dup(slot);  // all above 2
+    for (int slot : c.closed) _close(slot);
+    std::set<int> before = pex_testing::open_fds();
+    pex_pipeline* p = pex_create_win32(0, "test", nullptr);
+    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("std-handles"),
+                    report.data(), nullptr};
+    std::string fault;
+    if (c.redirected) {
+      FILE* in = pex_open_input_file(p, 0, input.c_str());
+      if (in == nullptr || fileno(in) <= 2) fault += "input stream;";
+    }
+    int code = 0;
+    const char* message =
+        pex_add_stage(p, PEX_FINAL_STAGE | (c.redirected ? PEX_STDERR_TO_PIPE : 0), PEX_TEST_HELPER,
+                      argv, c.output_file ? out.c_str() : nullptr, nullptr, &code);
+    if (message != nullptr) fault += message;
+    if (c.redirected && p->stderr_read_fd <= 2) fault += "error pipe;";
+    int status = -7;
+    pex_get_status(p, 1, &status);
+    pex_destroy(p);
+    if (pex_testing::open_fds() != before) fault += "descriptors left open;";
+    for (int slot : c.closed) {
+      _dup2(saved[slot], slot);
+      _close(saved[slot]);
+    }
+    EXPECT_EQ(fault, "");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_file(report), c.kinds);
+  }
+}
+
+}  // namespace
