@@ -2,7 +2,11 @@
 // with a stand-in tool, in an environment each test spells out in full.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +20,10 @@
 #include <vector>
 
 #include "driver/config.h"
+#include "driver/tool_signals.h"
 #include "driver/wrapper.h"
+#include "pex/pex.h"
+#include "pex/posix_backend.h"
 
 namespace fs = std::filesystem;
 
@@ -71,6 +78,7 @@ struct RunOptions {
   std::vector<int> closed = {};   // standard descriptors closed in the child
   std::vector<int> ignored = {};  // signals the program inherits as ignored
   std::vector<int> blocked = {};  // and as blocked
+  bool without_proc = false;      // /proc hidden from the program
 };
 
 // Bit n-1 for signal n, as the stand-in tool reports signal sets.
@@ -92,8 +100,32 @@ class WrapperTest : public testing::Test {
     scratch_ = base_ / "scratch";
     fs::create_directories(scratch_);
     record_ = scratch_ / "record";
+    // A test the runner kills (a timeout) never tears down: a process of
+    // its own session, which the runner's group kill misses, removes the
+    // directory once the test's end of this pipe is gone.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    remover_ = fork();
+    if (remover_ == 0) {
+      setsid();
+      int null_fd = open("/dev/null", O_RDWR);
+      for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);  // the runner's output pipe is let go
+      close(ends[1]);
+      char byte;
+      while (read(ends[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+      std::error_code ignored;
+      fs::remove_all(base_, ignored);
+      _exit(0);
+    }
+    close(ends[0]);
+    remover_end_ = ends[1];
   }
-  void TearDown() override { fs::remove_all(base_); }
+  void TearDown() override {
+    fs::remove_all(base_);
+    close(remover_end_);
+    if (remover_ > 0) waitpid(remover_, nullptr, 0);
+  }
 
   // The relocatable layout both programs expect.
   void build_tree(bool with_plugin = true, bool with_tools = true) {
@@ -141,8 +173,11 @@ class WrapperTest : public testing::Test {
     argv.push_back(nullptr);
     for (std::string& s : options.env) env.push_back(s.data());
     env.push_back(nullptr);
+    pid_t test_pid = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+      // A program still running when the test process is killed dies with it.
+      if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test_pid) _exit(126);
       int in_fd = open(in.c_str(), O_RDONLY);
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
@@ -157,6 +192,12 @@ class WrapperTest : public testing::Test {
       // Whatever the test runner ignores (under nohup, say) is not for the program.
       for (int n = 1; n < NSIG; ++n) signal(n, SIG_DFL);
       for (int n : options.ignored) signal(n, SIG_IGN);
+      // Its own mount namespace, private so that nothing reaches the test's.
+      if (options.without_proc &&
+          (unshare(CLONE_NEWNS) != 0 ||
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+           mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+        _exit(125);
       execve(options.program.c_str(), argv.data(), env.data());
       _exit(127);
     }
@@ -214,6 +255,8 @@ class WrapperTest : public testing::Test {
   }
 
   fs::path base_, root_, scratch_, record_;
+  pid_t remover_ = -1;
+  int remover_end_ = -1;
 };
 
 TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
@@ -281,7 +324,15 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
     RunOptions options{program, {program}, env, "", "", {}, c.ignored, {SIGUSR2}};
-    pid_t wrapper = start(options, out[1]);
+    // Ends what a failed case leaves running; the paused tool never ends by itself.
+    struct running {
+      pid_t wrapper = 0, tool = 0;
+      ~running() {
+        if (tool > 0) kill(tool, SIGKILL);
+        if (wrapper > 0 && kill(wrapper, SIGKILL) == 0) waitpid(wrapper, nullptr, 0);
+      }
+    } left;
+    left.wrapper = start(options, out[1]);
     close(out[1]);
     char line[128] = {};
     for (size_t n = 0; n < sizeof line - 1 && read(out[0], line + n, 1) == 1 && line[n] != '\n';)
@@ -290,17 +341,19 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     int tool = 0;
     unsigned long long blocked = 0, ignored = 0;
     ASSERT_EQ(sscanf(line, "%d %llx %llx", &tool, &blocked, &ignored), 3) << line;
+    left.tool = tool;
     EXPECT_EQ(blocked, signal_bits({SIGUSR2}));
     EXPECT_EQ(ignored, signal_bits(c.ignored));
-    for (int n : c.sent) kill(wrapper, n);
+    for (int n : c.sent) kill(left.wrapper, n);
     int status = 0;
-    ASSERT_EQ(waitpid(wrapper, &status, 0), wrapper);
+    ASSERT_EQ(waitpid(left.wrapper, &status, 0), left.wrapper);
+    left.wrapper = 0;
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by) << status;
     EXPECT_EQ(read_file(scratch_ / "stderr"), "");
     // The wrapper reaped the tool before it ended: nothing is left behind.
     bool tool_left = kill(tool, 0) == 0;
     EXPECT_FALSE(tool_left);
-    if (tool_left) kill(tool, SIGKILL);
+    if (!tool_left) left.tool = 0;
   }
 }
 
@@ -313,6 +366,57 @@ TEST_F(WrapperTest, DeathBySignalIsReportedWithItsText) {
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, tool + " terminated with signal " + std::to_string(number) + " [" +
                                strsignal(number) + "]\n");
+  }
+}
+
+// The handlers in a process of their own: a signal before there is a tool, or
+// after it was reaped, ends the wrapper the default way; one passed on to the
+// tool (a zombie here, so its number stays its own) leaves it running however
+// often it comes; a tool that died of it, core or not, takes the wrapper along
+// by the same signal, without a core of the wrapper's own.
+TEST_F(WrapperTest, HandlersStandForTheTool) {
+  enum Tool { none, reaped, zombie };
+  struct Case {
+    Tool tool;
+    int sent;
+    int times;
+    int tool_status;
+    int ended_by;  // 0: the wrapper goes on and exits 0
+  };
+  const Case cases[] = {
+      {none, SIGTERM, 1, 0, SIGTERM},
+      {reaped, SIGINT, 1, 0, SIGINT},
+      {zombie, SIGHUP, 2, 0, 0},
+      {zombie, SIGQUIT, 1, 0x80 | SIGQUIT, SIGQUIT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    auto wrapper = [&] {
+      rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+      if (chdir(scratch_.c_str()) != 0 || setrlimit(RLIMIT_CORE, &unlimited) != 0) _exit(2);
+      pass_signals_to_tool();
+      int status = 0, code = 0;
+      char* tool_argv[] = {const_cast<char*>(STAND_IN_TOOL_PATH), nullptr};
+      if (c.tool == reaped)
+        pex_run_single(PEX_FINAL_STAGE, tool_argv[0], tool_argv, "t", nullptr, nullptr, &status,
+                       &code);
+      if (c.tool == zombie) {
+        pid_t pid = fork();
+        if (pid == 0) _exit(0);
+        pex_child_started(pid);
+      }
+      for (int i = 0; i < c.times; ++i) raise(c.sent);
+      end_like_tool(c.tool_status);
+      exit(0);
+    };
+    EXPECT_EXIT(
+        wrapper(),
+        [&](int status) {
+          return c.ended_by == 0
+                     ? status == 0
+                     : WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by && !WCOREDUMP(status);
+        },
+        "");
   }
 }
 
@@ -448,6 +552,30 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
     EXPECT_EQ(outcome.err, program + ": Cannot run '" + c.found + "': it is this program itself\n");
     fs::remove(c.link);
   }
+}
+
+// Where /proc is missing the program knows itself by the path it was started
+// by; without a name of its own to print, it prints its own name.
+TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedWithoutProcOrName) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  std::string program = (root_ / "bin/vesk-nm").string();
+  fs::path on_path = base_ / "cross-bin" / prefixed("nm");
+  fs::create_directories(on_path.parent_path());
+  fs::create_hard_link(program, on_path);
+  Strings env{"PATH=" + on_path.parent_path().string()};
+  // The sanitizer runtime cannot start without /proc.
+#if !defined(__SANITIZE_ADDRESS__)
+  RunOptions without_proc{program, {program}, env};
+  without_proc.without_proc = true;
+  Outcome outcome = run(without_proc);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err,
+            program + ": Cannot run '" + on_path.string() + "': it is this program itself\n");
+#endif
+  env.push_back("VESK_EXEC_PREFIX=" + (root_ / "bin/").string());
+  Outcome nameless = run({program, {""}, env});
+  EXPECT_EQ(nameless.err, std::string(own_program_name) + ": Cannot run '" + on_path.string() +
+                              "': it is this program itself\n");
 }
 
 // On request the lookup shows where it looked: the configured directories when

@@ -103,10 +103,12 @@ TEST(AppendSearchDir, KeepsLongestAndCopiesThePrefix) {
   append_search_dir(&owned.list, "x/");
   EXPECT_EQ(owned.list.longest, 7u);
   EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/"}));
+  EXPECT_EQ(owned.list.last, owned.list.head->next->next);
   // A list whose last entry is not recorded, or not the tail, still grows at the tail.
   for (search_dir* last : {static_cast<search_dir*>(nullptr), owned.list.head}) {
     owned.list.last = last;
     append_search_dir(&owned.list, "y/");
+    EXPECT_TRUE(owned.list.last != nullptr && owned.list.last->next == nullptr);
   }
   EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/", "y/", "y/"}));
 }

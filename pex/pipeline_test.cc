@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <numeric>
 #include <set>
 #include <span>
@@ -464,6 +465,16 @@ TEST_F(FakePipelineTest, StageOutputNames) {
     if (!is_own) free(name);
     remove(got.c_str());
   }
+
+  // A prefix that is the six X's alone is a template as well.
+  std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.name);
+  char* made = pex_stage_output_name("XXXXXX", 0, nullptr);
+  std::filesystem::current_path(cwd);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(strlen(made), 6u);
+  remove((d + made).c_str());
+  free(made);
 
   // No prefix: the temporary directory's unique names, with the suffix kept.
   char* name = pex_stage_output_name(nullptr, PEX_OUTNAME_SUFFIX, ".i");
