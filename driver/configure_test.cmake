@@ -6,14 +6,12 @@ file(REMOVE_RECURSE "${SCRATCH}")
 set(refused
     "VESK_TARGET=arm/none" "VESK_VERSION=13/2" "VESK_INSTALL_LIBEXEC_DIR=/usr/libexec/cc")
 foreach(setting IN LISTS refused)
-  string(REPLACE "=" ";" name_and_value "${setting}")
-  list(GET name_and_value 0 name)
-  list(GET name_and_value 1 value)
+  string(REPLACE "=" " is '" refusal "${setting}'")
   execute_process(
     COMMAND "${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${SCRATCH}/build" -G "${GENERATOR}"
             -DBUILD_TESTING=OFF "-D${setting}"
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  string(FIND "${output}" "${name} is '${value}'" at)
+  string(FIND "${output}" "${refusal}" at)
   if(result EQUAL 0 OR at EQUAL -1)
     message(FATAL_ERROR "-D${setting} was not refused:\n${output}")
   endif()

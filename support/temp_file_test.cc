@@ -53,10 +53,10 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
     bool unprivileged = false;  // chosen as nobody rather than root
   };
   const std::string u = usable_, r = missing_, u_slash = usable_ + "/";
-  // A plain file that access() alone would let through, and a directory that
-  // only its missing search permission rules out (root would pass it).
-  const std::string file = root_ + "/file", unsearchable = root_ + "/unsearchable";
-  const std::string unreadable = root_ + "/unreadable";
+  // A plain file that access() alone would let through, and directories that
+  // only a missing search or read permission rules out (root would pass them).
+  const std::string file = root_ + "/file", unsearchable = root_ + "/unsearchable",
+                    unreadable = root_ + "/unreadable";
   fclose(fopen(file.c_str(), "w"));
   ASSERT_EQ(chmod(file.c_str(), 0700), 0);
   for (const std::string& dir : {unsearchable, unreadable}) {
