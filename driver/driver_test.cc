@@ -100,13 +100,14 @@ class WrapperTest : public testing::Test {
     scratch_ = base_ / "scratch";
     fs::create_directories(scratch_);
     record_ = scratch_ / "record";
-    // A test the runner kills (a timeout) never tears down: a process of
-    // its own session, which the runner's group kill misses, removes the
+    // A test the runner kills (a timeout) never tears down. A process outside
+    // the test's tree and session, which the runner's kill misses, removes the
     // directory once the test's end of this pipe is gone.
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    remover_ = fork();
-    if (remover_ == 0) {
+    pid_t starter = fork();
+    if (starter == 0) {
+      if (fork() != 0) _exit(0);
       setsid();
       int null_fd = open("/dev/null", O_RDWR);
       for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);  // the runner's output pipe is let go
@@ -118,13 +119,13 @@ class WrapperTest : public testing::Test {
       fs::remove_all(base_, ignored);
       _exit(0);
     }
+    waitpid(starter, nullptr, 0);
     close(ends[0]);
     remover_end_ = ends[1];
   }
   void TearDown() override {
     fs::remove_all(base_);
     close(remover_end_);
-    if (remover_ > 0) waitpid(remover_, nullptr, 0);
   }
 
   // The relocatable layout both programs expect.
@@ -255,7 +256,6 @@ class WrapperTest : public testing::Test {
   }
 
   fs::path base_, root_, scratch_, record_;
-  pid_t remover_ = -1;
   int remover_end_ = -1;
 };
 
