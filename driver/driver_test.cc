@@ -272,6 +272,8 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       {{SIGQUIT}, {}, SIGQUIT},
       {{SIGHUP}, {}, SIGHUP},
       {{SIGHUP, SIGINT, SIGTERM}, {SIGHUP, SIGINT}, SIGTERM},
+      {{SIGUSR1}, {}, SIGUSR1},
+      {{SIGRTMAX}, {}, SIGRTMAX},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();
