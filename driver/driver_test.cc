@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -452,8 +453,51 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
   }
 }
 
-// On request the lookup shows where it looked: the configured directories when
-// no location can be derived, and a relocated directory holding ':' split there.
+// However the tool leads back to a wrapper of the same tree, the wrapper so
+// started refuses at once, naming the file that led back, and nothing runs.
+TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  std::string bin = (root_ / "bin/").string(), nm = tool_dir(root_) + "nm";
+  std::string ranlib = tool_dir(root_) + "ranlib";
+  // Should the refusal fail, the arguments fill the start limit that this
+  // stack limit sets within a few dozen starts, so the chain ends there.
+  rlimit stack, small = {1 << 20, 1 << 20};
+  getrlimit(RLIMIT_STACK, &stack);
+  small.rlim_max = stack.rlim_max;
+  setrlimit(RLIMIT_STACK, &small);
+  Strings args(2, std::string(125000, 'a'));
+  struct Case {
+    std::string nm;      // a script when it starts with "#!", else a link target
+    std::string ranlib;  // a link target; empty for the stand-in tool
+    std::string refuser;
+  };
+  const Case cases[] = {
+      {"#!" + bin + "vesk-nm\n", "", bin + "vesk-nm"},
+      {bin + "vesk-ranlib", bin + "vesk-nm", nm},
+      {bin + "vesk-ranlib", "", nm},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.nm + " " + c.ranlib);
+    fs::remove(nm), fs::remove(ranlib), fs::remove(record_);
+    if (c.nm.rfind("#!", 0) == 0)
+      write_file(nm, c.nm, fs::perms(0755));
+    else
+      fs::create_symlink(c.nm, nm);
+    if (c.ranlib.empty())
+      install_copy(STAND_IN_TOOL_PATH, ranlib);
+    else
+      fs::create_symlink(c.ranlib, ranlib);
+    Outcome outcome = run_installed("vesk-nm", args);
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, c.refuser + ": Cannot run '" + nm +
+                               "': it leads back to a wrapper of this installation\n");
+    EXPECT_FALSE(tool_ran());
+  }
+  setrlimit(RLIMIT_STACK, &stack);
+}
+
+// On request the lookup shows where it looked: the running program's own tree
+// when argv[0] gives no location, and a relocated directory holding ':' split there.
 TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   build_tree();
   std::string program = (root_ / "bin/vesk-nm").string();
@@ -465,7 +509,7 @@ TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   };
   Strings trace = base_env();
   trace.push_back("VESK_LOOKUP_TRACE=1");
-  Strings dirs = configured_dirs();
+  Strings dirs = {tool_dir(root_), libexec_path(root_)};
   std::string tool_string = dirs[0].substr(0, dirs[0].size() - 1);
   Outcome outcome = run({program, {""}, trace});
   EXPECT_EQ(
@@ -526,6 +570,7 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
   fs::create_directories(base_ / "links");
   fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
   install_copy(program_file("nm"), base_ / "elsewhere/vesk-nm");
+  fs::copy(moved, base_ / "decoy", fs::copy_options::recursive);
   std::string real = (moved / "bin/vesk-nm").string();
   std::string record = "STAND_IN_RECORD=" + record_.string();
   std::string moved_bin = (moved / "bin").string();
@@ -553,6 +598,9 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
         "",
         "",
         {}}},
+      // A bare name PATH does not hold, started among another tree's files.
+      {"bare name not on PATH",
+       {real, {"vesk-nm", "m"}, {record}, "", (base_ / "decoy/bin").string(), {}}},
       {"empty exec prefix means the bare name",
        {(base_ / "elsewhere/vesk-nm").string(),
         {"anything", "m"},
