@@ -692,7 +692,8 @@ TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
 
 // The kernel never passes an empty argument vector, so call the entry directly.
 TEST_F(WrapperTest, EmptyArgumentVectorUsesTheProgramsOwnName) {
-  // Without a program path the configured directories are used.
+  // Without a program path the running program stands in: the test binary,
+  // with no tree around it, or the configured directories where it is installed.
   for (const std::string& configured : configured_dirs()) {
     std::string plugin = configured + plugin_file_name;
     if (access(plugin.c_str(), F_OK) == 0) GTEST_SKIP() << plugin << " is installed here";
