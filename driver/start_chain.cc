@@ -17,8 +17,7 @@ namespace {
 
 // Hexadecimal: cheaper than decimal on the start-up path.
 char* append_hex(char* out, unsigned long long value) {
-  int shift = 60;
-  while (shift > 0 && (value >> shift) == 0) shift -= 4;
+  int shift = (63 - __builtin_clzll(value | 1)) & ~3;
   for (; shift >= 0; shift -= 4) *out++ = "0123456789abcdef"[(value >> shift) & 0xf];
   return out;
 }

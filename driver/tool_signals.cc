@@ -96,7 +96,7 @@ void pass_signals_to_tool() {
   sigset_t caller_mask;
   sigprocmask(SIG_BLOCK, &action.sa_mask, &caller_mask);
   for (int signal_number : passed_signals) install(signal_number, action);
-  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+  for (int signal_number = SIGRTMIN, last = SIGRTMAX; signal_number <= last; ++signal_number)
     install(signal_number, action);
   sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
 }

@@ -165,13 +165,13 @@ void relocate_each(const char* program_name, const char* bin_dir, const char* co
   if (path_basename(program_name) == program_name && !find_program_in_path(program_name, &found))
     return;
   const char* program = found != nullptr ? found : program_name;
-  char* working = resolve_links ? canonical_path_copy(program) : strdup(program);
-  free(found);
-  if (working == nullptr) return;
+  // The split copies what it needs, so the resolved path can stay on the stack.
+  char resolved[PATH_MAX];
+  if (resolve_links && realpath(program, resolved) != nullptr) program = resolved;
 
   int program_count = 0;
-  char** program_parts = split_path_components(working, &program_count);
-  free(working);
+  char** program_parts = split_path_components(program, &program_count);
+  free(found);
   if (program_parts == nullptr) return;
 
   int bin_count = 0;
