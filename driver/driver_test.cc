@@ -494,6 +494,20 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
     EXPECT_FALSE(tool_ran());
   }
   setrlimit(RLIMIT_STACK, &stack);
+
+  // A chain naming a wrapper of this tree that has ended is passed over.
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  struct stat plugin;
+  ASSERT_EQ(stat(plugin_path(root_).c_str(), &plugin), 0);
+  std::ostringstream chain;
+  chain << std::hex << "VESK_WRAPPER_CHAIN=" << gone << ":" << plugin.st_dev << ":" << plugin.st_ino
+        << ";" << nm;
+  fs::remove(nm);
+  install_copy(STAND_IN_TOOL_PATH, nm);
+  EXPECT_EQ(run_installed("vesk-nm", {}, {chain.str()}).exit_code, 0);
+  EXPECT_TRUE(tool_ran());
 }
 
 // On request the lookup shows where it looked: the running program's own tree
