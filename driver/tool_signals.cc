@@ -11,8 +11,9 @@
 namespace {
 
 // Every signal that can be caught and whose default ends the process, bar
-// SIGPIPE, which stays the wrapper's own: a reader gone away is news for the
-// wrapper, not for its tool. The stops stop, and the real-time signals follow.
+// SIGPIPE, which keeps its default: it tells a writer of its own broken pipe,
+// and the tool gets its own when it writes. The stops stop; the real-time
+// signals are added when installing.
 constexpr int passed_signals[] = {
     SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1, SIGSEGV,
     SIGUSR2,   SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,  SIGSYS,

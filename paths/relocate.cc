@@ -13,6 +13,37 @@ bool is_ascii_letter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+bool same_components(char** left, char** right, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (strcmp(left[i], right[i]) != 0) return false;
+  }
+  return true;
+}
+
+// Program directory, "../" per unshared bin_dir component, then the rest of
+// target_dir; null when the two configured directories share no leading part.
+char* join_relocated(char** program, int directory_count, char** bin, int bin_count, char** target,
+                     int target_count) {
+  int shared_limit = bin_count < target_count ? bin_count : target_count;
+  if (shared_limit <= 0) return nullptr;
+  int shared = 0;
+  while (shared < shared_limit && strcmp(bin[shared], target[shared]) == 0) ++shared;
+  if (shared == 0) return nullptr;
+
+  size_t size = 1 + 3 * static_cast<size_t>(bin_count - shared);
+  for (int i = 0; i < directory_count; ++i) size += strlen(program[i]);
+  for (int i = shared; i < target_count; ++i) size += strlen(target[i]);
+  auto* result = static_cast<char*>(malloc(size));
+  if (result == nullptr) return nullptr;
+
+  char* out = result;
+  for (int i = 0; i < directory_count; ++i) out = stpcpy(out, program[i]);
+  for (int i = shared; i < bin_count; ++i) out = stpcpy(out, "../");
+  for (int i = shared; i < target_count; ++i) out = stpcpy(out, target[i]);
+  *out = '\0';
+  return result;
+}
+
 }  // namespace
 
 // The buffer is heap storage so that a very long PATH cannot overflow the stack.
@@ -53,41 +84,6 @@ bool find_program_in_path(const char* name, char** found) {
   free(candidate);
   return true;
 }
-
-namespace {
-
-bool same_components(char** left, char** right, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (strcmp(left[i], right[i]) != 0) return false;
-  }
-  return true;
-}
-
-// Program directory, "../" per unshared bin_dir component, then the rest of
-// target_dir; null when the two configured directories share no leading part.
-char* join_relocated(char** program, int directory_count, char** bin, int bin_count, char** target,
-                     int target_count) {
-  int shared_limit = bin_count < target_count ? bin_count : target_count;
-  if (shared_limit <= 0) return nullptr;
-  int shared = 0;
-  while (shared < shared_limit && strcmp(bin[shared], target[shared]) == 0) ++shared;
-  if (shared == 0) return nullptr;
-
-  size_t size = 1 + 3 * static_cast<size_t>(bin_count - shared);
-  for (int i = 0; i < directory_count; ++i) size += strlen(program[i]);
-  for (int i = shared; i < target_count; ++i) size += strlen(target[i]);
-  auto* result = static_cast<char*>(malloc(size));
-  if (result == nullptr) return nullptr;
-
-  char* out = result;
-  for (int i = 0; i < directory_count; ++i) out = stpcpy(out, program[i]);
-  for (int i = shared; i < bin_count; ++i) out = stpcpy(out, "../");
-  for (int i = shared; i < target_count; ++i) out = stpcpy(out, target[i]);
-  *out = '\0';
-  return result;
-}
-
-}  // namespace
 
 char** split_path_components(const char* path, int* count_out) {
   // An empty path names no location; the relocation then falls back.
