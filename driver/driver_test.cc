@@ -487,7 +487,8 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
       install_copy(STAND_IN_TOOL_PATH, ranlib);
     else
       fs::create_symlink(c.ranlib, ranlib);
-    Outcome outcome = run_installed("vesk-nm", args);
+    // What the caller left in the variable does not hide the entries after it.
+    Outcome outcome = run_installed("vesk-nm", args, {"VESK_WRAPPER_CHAIN=junk"});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, c.refuser + ": Cannot run '" + nm +
                                "': it leads back to a wrapper of this installation\n");

@@ -72,18 +72,18 @@ const char* file_that_led_back(const char* chain, const char* plugin_path) {
   const char* entries_end = strchrnul(chain, ';');
   struct stat plugin;
   if (*entries_end != ';' || stat(plugin_path, &plugin) != 0) return nullptr;
+  // An entry that does not read as one (the caller's own doing) is passed
+  // over, so that the entries appended after it still count.
   for (const char* entry = chain; entry < entries_end;) {
-    char* end;
-    unsigned long long pid = strtoull(entry, &end, 16);
-    if (*end != ':') break;
-    unsigned long long device = strtoull(end + 1, &end, 16);
-    if (*end != ':') break;
-    unsigned long long inode = strtoull(end + 1, &end, 16);
-    if (device == plugin.st_dev && inode == plugin.st_ino && pid > 0 && pid <= INT_MAX &&
-        waits_above(static_cast<pid_t>(pid)))
+    unsigned long long pid = 0, device = 0, inode = 0;
+    int length = 0;
+    if (sscanf(entry, "%llx:%llx:%llx%n", &pid, &device, &inode, &length) == 3 &&
+        (entry[length] == ',' || entry[length] == ';') && device == plugin.st_dev &&
+        inode == plugin.st_ino && pid > 0 && pid <= INT_MAX && waits_above(static_cast<pid_t>(pid)))
       return entries_end + 1;
-    if (*end != ',') break;
-    entry = end + 1;
+    const char* next = strchrnul(entry, ',');
+    if (next >= entries_end) break;
+    entry = next + 1;
   }
   return nullptr;
 }
