@@ -8,6 +8,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -315,6 +316,8 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       {{SIGQUIT}, {}, SIGQUIT},
       {{SIGHUP}, {}, SIGHUP},
       {{SIGHUP, SIGINT, SIGTERM}, {SIGHUP, SIGINT}, SIGTERM},
+      {{SIGUSR1}, {}, SIGUSR1},
+      {{SIGRTMAX}, {}, SIGRTMAX},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();
@@ -398,7 +401,13 @@ TEST_F(WrapperTest, HandlersStandForTheTool) {
         pex_run_single(PEX_FINAL_STAGE, tool_argv[0], tool_argv, "t", nullptr, nullptr, &status,
                        &code);
       if (c.tool == recorded) pex_child_started(1 << 22);
-      for (int i = 0; i < c.times; ++i) raise(c.sent);
+      // As from another process: one the wrapper sends itself is its own to die of.
+      siginfo_t from_outside = {};
+      from_outside.si_signo = c.sent;
+      from_outside.si_code = SI_QUEUE;
+      from_outside.si_pid = getppid();
+      for (int i = 0; i < c.times; ++i)
+        syscall(SYS_rt_sigqueueinfo, getpid(), c.sent, &from_outside);
       end_like_tool(c.tool_status);
       exit(0);
     };
@@ -571,8 +580,66 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedWithoutProcOrName) {
                               "': it is this program itself\n");
 }
 
-// On request the lookup shows where it looked: the configured directories when
-// no location can be derived, and a relocated directory holding ':' split there.
+// However the tool leads back to a wrapper of the same tree, the wrapper so
+// started refuses at once, naming the file that led back, and nothing runs.
+TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  std::string bin = (root_ / "bin/").string(), nm = tool_dir(root_) + "nm";
+  std::string ranlib = tool_dir(root_) + "ranlib";
+  // Should the refusal fail, the arguments fill the start limit that this
+  // stack limit sets within a few dozen starts, so the chain ends there.
+  rlimit stack, small = {1 << 20, 1 << 20};
+  getrlimit(RLIMIT_STACK, &stack);
+  small.rlim_max = stack.rlim_max;
+  setrlimit(RLIMIT_STACK, &small);
+  Strings args(2, std::string(125000, 'a'));
+  struct Case {
+    std::string nm;      // a script when it starts with "#!", else a link target
+    std::string ranlib;  // a link target; empty for the stand-in tool
+    std::string refuser;
+  };
+  const Case cases[] = {
+      {"#!" + bin + "vesk-nm\n", "", bin + "vesk-nm"},
+      {bin + "vesk-ranlib", bin + "vesk-nm", nm},
+      {bin + "vesk-ranlib", "", nm},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.nm + " " + c.ranlib);
+    fs::remove(nm), fs::remove(ranlib), fs::remove(record_);
+    if (c.nm.rfind("#!", 0) == 0)
+      write_file(nm, c.nm, fs::perms(0755));
+    else
+      fs::create_symlink(c.nm, nm);
+    if (c.ranlib.empty())
+      install_copy(STAND_IN_TOOL_PATH, ranlib);
+    else
+      fs::create_symlink(c.ranlib, ranlib);
+    // What the caller left in the variable does not hide the entries after it.
+    Outcome outcome = run_installed("vesk-nm", args, {"VESK_WRAPPER_CHAIN=junk"});
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, c.refuser + ": Cannot run '" + nm +
+                               "': it leads back to a wrapper of this installation\n");
+    EXPECT_FALSE(tool_ran());
+  }
+  setrlimit(RLIMIT_STACK, &stack);
+
+  // A chain naming a wrapper of this tree that has ended is passed over.
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  struct stat plugin;
+  ASSERT_EQ(stat(plugin_path(root_).c_str(), &plugin), 0);
+  std::ostringstream chain;
+  chain << std::hex << "VESK_WRAPPER_CHAIN=" << gone << ":" << plugin.st_dev << ":" << plugin.st_ino
+        << ";" << nm;
+  fs::remove(nm);
+  install_copy(STAND_IN_TOOL_PATH, nm);
+  EXPECT_EQ(run_installed("vesk-nm", {}, {chain.str()}).exit_code, 0);
+  EXPECT_TRUE(tool_ran());
+}
+
+// On request the lookup shows where it looked: the running program's own tree
+// when argv[0] gives no location, and a relocated directory holding ':' split there.
 TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   build_tree();
   std::string program = (root_ / "bin/vesk-nm").string();
@@ -584,7 +651,7 @@ TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   };
   Strings trace = base_env();
   trace.push_back("VESK_LOOKUP_TRACE=1");
-  Strings dirs = configured_dirs();
+  Strings dirs = {tool_dir(root_), libexec_path(root_)};
   std::string tool_string = dirs[0].substr(0, dirs[0].size() - 1);
   Outcome outcome = run({program, {""}, trace});
   EXPECT_EQ(
@@ -645,6 +712,7 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
   fs::create_directories(base_ / "links");
   fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
   install_copy(program_file("nm"), base_ / "elsewhere/vesk-nm");
+  fs::copy(moved, base_ / "decoy", fs::copy_options::recursive);
   std::string real = (moved / "bin/vesk-nm").string();
   std::string record = "STAND_IN_RECORD=" + record_.string();
   std::string moved_bin = (moved / "bin").string();
@@ -672,6 +740,9 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
         "",
         "",
         {}}},
+      // A bare name PATH does not hold, started among another tree's files.
+      {"bare name not on PATH",
+       {real, {"vesk-nm", "m"}, {record}, "", (base_ / "decoy/bin").string(), {}}},
       {"empty exec prefix means the bare name",
        {(base_ / "elsewhere/vesk-nm").string(),
         {"anything", "m"},
@@ -763,7 +834,8 @@ TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
 
 // The kernel never passes an empty argument vector, so call the entry directly.
 TEST_F(WrapperTest, EmptyArgumentVectorUsesTheProgramsOwnName) {
-  // Without a program path the configured directories are used.
+  // Without a program path the running program stands in: the test binary,
+  // with no tree around it, or the configured directories where it is installed.
   for (const std::string& configured : configured_dirs()) {
     std::string plugin = configured + plugin_file_name;
     if (access(plugin.c_str(), F_OK) == 0) GTEST_SKIP() << plugin << " is installed here";

@@ -13,11 +13,40 @@ bool is_ascii_letter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Stores in *found the first executable regular file PATH yields for `name`,
-// in storage the caller frees, or null when PATH is unset or nothing
-// qualifies. False only when the one scratch buffer cannot be had: that is an
-// allocation failure, not an absent program. The buffer is heap storage so a
-// very long PATH cannot overflow the stack.
+bool same_components(char** left, char** right, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (strcmp(left[i], right[i]) != 0) return false;
+  }
+  return true;
+}
+
+// Program directory, "../" per unshared bin_dir component, then the rest of
+// target_dir; null when the two configured directories share no leading part.
+char* join_relocated(char** program, int directory_count, char** bin, int bin_count, char** target,
+                     int target_count) {
+  int shared_limit = bin_count < target_count ? bin_count : target_count;
+  if (shared_limit <= 0) return nullptr;
+  int shared = 0;
+  while (shared < shared_limit && strcmp(bin[shared], target[shared]) == 0) ++shared;
+  if (shared == 0) return nullptr;
+
+  size_t size = 1 + 3 * static_cast<size_t>(bin_count - shared);
+  for (int i = 0; i < directory_count; ++i) size += strlen(program[i]);
+  for (int i = shared; i < target_count; ++i) size += strlen(target[i]);
+  auto* result = static_cast<char*>(malloc(size));
+  if (result == nullptr) return nullptr;
+
+  char* out = result;
+  for (int i = 0; i < directory_count; ++i) out = stpcpy(out, program[i]);
+  for (int i = shared; i < bin_count; ++i) out = stpcpy(out, "../");
+  for (int i = shared; i < target_count; ++i) out = stpcpy(out, target[i]);
+  *out = '\0';
+  return result;
+}
+
+}  // namespace
+
+// The buffer is heap storage so that a very long PATH cannot overflow the stack.
 bool find_program_in_path(const char* name, char** found) {
   *found = nullptr;
   const char* path = getenv("PATH");
@@ -55,39 +84,6 @@ bool find_program_in_path(const char* name, char** found) {
   free(candidate);
   return true;
 }
-
-bool same_components(char** left, char** right, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (strcmp(left[i], right[i]) != 0) return false;
-  }
-  return true;
-}
-
-// Program directory, "../" per unshared bin_dir component, then the rest of
-// target_dir; null when the two configured directories share no leading part.
-char* join_relocated(char** program, int directory_count, char** bin, int bin_count, char** target,
-                     int target_count) {
-  int shared_limit = bin_count < target_count ? bin_count : target_count;
-  if (shared_limit <= 0) return nullptr;
-  int shared = 0;
-  while (shared < shared_limit && strcmp(bin[shared], target[shared]) == 0) ++shared;
-  if (shared == 0) return nullptr;
-
-  size_t size = 1 + 3 * static_cast<size_t>(bin_count - shared);
-  for (int i = 0; i < directory_count; ++i) size += strlen(program[i]);
-  for (int i = shared; i < target_count; ++i) size += strlen(target[i]);
-  auto* result = static_cast<char*>(malloc(size));
-  if (result == nullptr) return nullptr;
-
-  char* out = result;
-  for (int i = 0; i < directory_count; ++i) out = stpcpy(out, program[i]);
-  for (int i = shared; i < bin_count; ++i) out = stpcpy(out, "../");
-  for (int i = shared; i < target_count; ++i) out = stpcpy(out, target[i]);
-  *out = '\0';
-  return result;
-}
-
-}  // namespace
 
 char** split_path_components(const char* path, int* count_out) {
   // An empty path names no location; the relocation then falls back.
@@ -132,11 +128,13 @@ void free_path_components(char** components) {
 
 const char* path_basename(const char* path) {
   if (is_ascii_letter(path[0]) && path[1] == ':') path += 2;
-  const char* base = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '/' || *p == '\\') base = p + 1;
-  }
-  return base;
+  // Two library scans beat a loop over every character: start-up asks this
+  // of its own long path.
+  const char* slash = strrchr(path, '/');
+  const char* backslash = strrchr(path, '\\');
+  const char* last =
+      slash == nullptr || (backslash != nullptr && backslash > slash) ? backslash : slash;
+  return last != nullptr ? last + 1 : path;
 }
 
 const char* unix_path_basename(const char* path) {
@@ -150,48 +148,64 @@ char* canonical_path_copy(const char* path) {
   return strdup(path);
 }
 
-char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,
-                           bool resolve_links) {
-  if (bin_dir == nullptr || target_dir == nullptr || program_name == nullptr) return nullptr;
+namespace {
+
+// relocate_prefix_core for each of `count` targets, the program looked up,
+// resolved and split once: start-up relocates two directories.
+void relocate_each(const char* program_name, const char* bin_dir, const char* const* target_dirs,
+                   int count, char** results, bool resolve_links) {
+  for (int i = 0; i < count; ++i) results[i] = nullptr;
+  if (bin_dir == nullptr || program_name == nullptr) return;
 
   char* found = nullptr;
-  if (path_basename(program_name) == program_name && !find_program_in_path(program_name, &found)) {
-    return nullptr;
-  }
+  if (path_basename(program_name) == program_name && !find_program_in_path(program_name, &found))
+    return;
   const char* program = found != nullptr ? found : program_name;
-  char* working = resolve_links ? canonical_path_copy(program) : strdup(program);
-  free(found);
-  if (working == nullptr) return nullptr;
+  // The split copies what it needs, so the resolved path can stay on the stack.
+  char resolved[PATH_MAX];
+  if (resolve_links && realpath(program, resolved) != nullptr) program = resolved;
 
   int program_count = 0;
-  char** program_parts = split_path_components(working, &program_count);
-  free(working);
-  if (program_parts == nullptr) return nullptr;
+  char** program_parts = split_path_components(program, &program_count);
+  free(found);
+  if (program_parts == nullptr) return;
 
   int bin_count = 0;
   char** bin_parts = split_path_components(bin_dir, &bin_count);
   if (bin_parts == nullptr) {
     free_path_components(program_parts);
-    return nullptr;
+    return;
   }
 
   // The program's own file name takes no part in what follows.
   int directory_count = program_count > 0 ? program_count - 1 : 0;
-  char* result = nullptr;
   bool in_bin_dir =
       directory_count == bin_count && same_components(program_parts, bin_parts, directory_count);
-  if (!in_bin_dir) {
+  for (int i = 0; i < count && !in_bin_dir; ++i) {
     int target_count = 0;
-    char** target_parts = split_path_components(target_dir, &target_count);
-    if (target_parts != nullptr) {
-      result = join_relocated(program_parts, directory_count, bin_parts, bin_count, target_parts,
-                              target_count);
-      free_path_components(target_parts);
-    }
+    char** target_parts = split_path_components(target_dirs[i], &target_count);
+    if (target_parts == nullptr) continue;
+    results[i] = join_relocated(program_parts, directory_count, bin_parts, bin_count, target_parts,
+                                target_count);
+    free_path_components(target_parts);
   }
   free_path_components(bin_parts);
   free_path_components(program_parts);
+}
+
+}  // namespace
+
+char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,
+                           bool resolve_links) {
+  char* result = nullptr;
+  if (target_dir != nullptr)
+    relocate_each(program_name, bin_dir, &target_dir, 1, &result, resolve_links);
   return result;
+}
+
+void relocate_prefixes(const char* program_name, const char* bin_dir,
+                       const char* const* target_dirs, int count, char** results) {
+  relocate_each(program_name, bin_dir, target_dirs, count, results, true);
 }
 
 char* relocate_prefix(const char* program_name, const char* bin_dir, const char* target_dir) {

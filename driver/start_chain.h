@@ -1,0 +1,23 @@
+// A wrapper started again by a wrapper of its own installation, by whatever
+// road (a script whose "#!" line names a wrapper, links that cross between
+// the wrappers), would start the next one until the process limit. Each
+// wrapper therefore hands its tool, in VESK_WRAPPER_CHAIN, the wrappers that
+// wait above it, "<pid>:<device>:<inode>" each in hexadecimal with ',' between (the
+// installation told by its plugin file), then ';' and the file the nearest one
+// started. The wrapper's own environment is left as it is.
+#pragma once
+
+#include <cstddef>
+
+inline constexpr char wrapper_chain_variable[] = "VESK_WRAPPER_CHAIN";
+
+// The file started by a wrapper of the installation whose plugin is
+// `plugin_path` that still waits above this process, pointing into `chain`
+// (the variable's value); null when the chain names no such wrapper.
+const char* file_that_led_back(const char* chain, const char* plugin_path);
+
+// The tool's environment: the `count` entries of `environment` with the
+// chain variable, at `chain_slot` when `chain` is its value there, else
+// added, holding this wrapper as well. One block from the checked allocators.
+char** environment_for_tool(char* const* environment, size_t count, const char* chain,
+                            size_t chain_slot, const char* plugin_path, const char* tool_path);
