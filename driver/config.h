@@ -17,3 +17,7 @@ inline constexpr const char* install_bin_dir = VESK_INSTALL_BIN_DIR;
 inline constexpr const char* install_exec_dir = VESK_INSTALL_EXEC_DIR;
 inline constexpr const char* install_libexec_dir = VESK_INSTALL_LIBEXEC_DIR;
 inline constexpr const char* plugin_file_name = VESK_PLUGIN_FILE_NAME;
+// Below each configured root: "<target>/<version>/"; and from there back up
+// to the installation prefix and into the target's own directory.
+inline constexpr const char* versioned_dir = VESK_TARGET "/" VESK_VERSION "/";
+inline constexpr const char* versioned_to_target_dir = "../../../../" VESK_TARGET "/";

@@ -2,8 +2,13 @@
 // with a stand-in tool, in an environment each test spells out in full.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +21,10 @@
 #include <vector>
 
 #include "driver/config.h"
+#include "driver/tool_signals.h"
 #include "driver/wrapper.h"
+#include "pex/pex.h"
+#include "pex/posix_backend.h"
 
 namespace fs = std::filesystem;
 
@@ -71,6 +79,7 @@ struct RunOptions {
   std::vector<int> closed = {};   // standard descriptors closed in the child
   std::vector<int> ignored = {};  // signals the program inherits as ignored
   std::vector<int> blocked = {};  // and as blocked
+  bool without_proc = false;      // /proc hidden from the program
 };
 
 // Bit n-1 for signal n, as the stand-in tool reports signal sets.
@@ -92,8 +101,33 @@ class WrapperTest : public testing::Test {
     scratch_ = base_ / "scratch";
     fs::create_directories(scratch_);
     record_ = scratch_ / "record";
+    // A test the runner kills (a timeout) never tears down. A process outside
+    // the test's tree and session, which the runner's kill misses, removes the
+    // directory once the test's end of this pipe is gone.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    pid_t starter = fork();
+    if (starter == 0) {
+      if (fork() != 0) _exit(0);
+      setsid();
+      int null_fd = open("/dev/null", O_RDWR);
+      for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);  // the runner's output pipe is let go
+      close(ends[1]);
+      char byte;
+      while (read(ends[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+      std::error_code ignored;
+      fs::remove_all(base_, ignored);
+      _exit(0);
+    }
+    waitpid(starter, nullptr, 0);
+    close(ends[0]);
+    remover_end_ = ends[1];
   }
-  void TearDown() override { fs::remove_all(base_); }
+  void TearDown() override {
+    fs::remove_all(base_);
+    close(remover_end_);
+  }
 
   // The relocatable layout both programs expect.
   void build_tree(bool with_plugin = true, bool with_tools = true) {
@@ -141,8 +175,11 @@ class WrapperTest : public testing::Test {
     argv.push_back(nullptr);
     for (std::string& s : options.env) env.push_back(s.data());
     env.push_back(nullptr);
+    pid_t test_pid = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+      // A program still running when the test process is killed dies with it.
+      if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test_pid) _exit(126);
       int in_fd = open(in.c_str(), O_RDONLY);
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
@@ -157,6 +194,12 @@ class WrapperTest : public testing::Test {
       // Whatever the test runner ignores (under nohup, say) is not for the program.
       for (int n = 1; n < NSIG; ++n) signal(n, SIG_DFL);
       for (int n : options.ignored) signal(n, SIG_IGN);
+      // Its own mount namespace, private so that nothing reaches the test's.
+      if (options.without_proc &&
+          (unshare(CLONE_NEWNS) != 0 ||
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+           mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+        _exit(125);
       execve(options.program.c_str(), argv.data(), env.data());
       _exit(127);
     }
@@ -214,6 +257,7 @@ class WrapperTest : public testing::Test {
   }
 
   fs::path base_, root_, scratch_, record_;
+  int remover_end_ = -1;
 };
 
 TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
@@ -272,6 +316,8 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       {{SIGQUIT}, {}, SIGQUIT},
       {{SIGHUP}, {}, SIGHUP},
       {{SIGHUP, SIGINT, SIGTERM}, {SIGHUP, SIGINT}, SIGTERM},
+      {{SIGUSR1}, {}, SIGUSR1},
+      {{SIGRTMAX}, {}, SIGRTMAX},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();
@@ -281,7 +327,15 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
     RunOptions options{program, {program}, env, "", "", {}, c.ignored, {SIGUSR2}};
-    pid_t wrapper = start(options, out[1]);
+    // Ends what a failed case leaves running: the paused tool never ends by itself.
+    struct running {
+      pid_t wrapper = 0, tool = 0;
+      ~running() {
+        if (tool > 0) kill(tool, SIGKILL);
+        if (wrapper > 0 && kill(wrapper, SIGKILL) == 0) waitpid(wrapper, nullptr, 0);
+      }
+    } left;
+    left.wrapper = start(options, out[1]);
     close(out[1]);
     char line[128] = {};
     for (size_t n = 0; n < sizeof line - 1 && read(out[0], line + n, 1) == 1 && line[n] != '\n';)
@@ -290,17 +344,19 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     int tool = 0;
     unsigned long long blocked = 0, ignored = 0;
     ASSERT_EQ(sscanf(line, "%d %llx %llx", &tool, &blocked, &ignored), 3) << line;
+    left.tool = tool;
     EXPECT_EQ(blocked, signal_bits({SIGUSR2}));
     EXPECT_EQ(ignored, signal_bits(c.ignored));
-    for (int n : c.sent) kill(wrapper, n);
+    for (int n : c.sent) kill(left.wrapper, n);
     int status = 0;
-    ASSERT_EQ(waitpid(wrapper, &status, 0), wrapper);
+    ASSERT_EQ(waitpid(left.wrapper, &status, 0), left.wrapper);
+    left.wrapper = 0;
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by) << status;
     EXPECT_EQ(read_file(scratch_ / "stderr"), "");
     // The wrapper reaped the tool before it ended: nothing is left behind.
     bool tool_left = kill(tool, 0) == 0;
     EXPECT_FALSE(tool_left);
-    if (tool_left) kill(tool, SIGKILL);
+    if (!tool_left) left.tool = 0;
   }
 }
 
@@ -313,6 +369,56 @@ TEST_F(WrapperTest, DeathBySignalIsReportedWithItsText) {
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, tool + " terminated with signal " + std::to_string(number) + " [" +
                                strsignal(number) + "]\n");
+  }
+}
+
+// The handlers in a process of their own. A signal with no tool yet, or after
+// it was reaped, ends us the default way; one passed on to the tool (recorded
+// as a number above the kernel's limit, which no process has) leaves us running
+// however often it comes; when the tool died of it, core or not, we end by it
+// too, without a core of ours.
+TEST_F(WrapperTest, HandlersStandForTheTool) {
+  enum Tool { none, reaped, recorded };
+  struct Case {
+    Tool tool;
+    int sent, times, tool_status, ended_by;  // ended_by 0: we go on and exit 0
+  };
+  const Case cases[] = {
+      {none, SIGTERM, 1, 0, SIGTERM},
+      {reaped, SIGINT, 1, 0, SIGINT},
+      {recorded, SIGHUP, 2, 0, 0},
+      {recorded, SIGQUIT, 1, 0x80 | SIGQUIT, SIGQUIT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    auto wrapper = [&] {
+      rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+      if (chdir(scratch_.c_str()) != 0 || setrlimit(RLIMIT_CORE, &unlimited) != 0) _exit(2);
+      pass_signals_to_tool();
+      int status = 0, code = 0;
+      char* tool_argv[] = {const_cast<char*>(STAND_IN_TOOL_PATH), nullptr};
+      if (c.tool == reaped)
+        pex_run_single(PEX_FINAL_STAGE, tool_argv[0], tool_argv, "t", nullptr, nullptr, &status,
+                       &code);
+      if (c.tool == recorded) pex_child_started(1 << 22);
+      // As from another process: one the wrapper sends itself is its own to die of.
+      siginfo_t from_outside = {};
+      from_outside.si_signo = c.sent;
+      from_outside.si_code = SI_QUEUE;
+      from_outside.si_pid = getppid();
+      for (int i = 0; i < c.times; ++i)
+        syscall(SYS_rt_sigqueueinfo, getpid(), c.sent, &from_outside);
+      end_like_tool(c.tool_status);
+      exit(0);
+    };
+    EXPECT_EXIT(
+        wrapper(),
+        [&](int status) {
+          return c.ended_by == 0
+                     ? status == 0
+                     : WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by && !WCOREDUMP(status);
+        },
+        "");
   }
 }
 
@@ -450,8 +556,90 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
   }
 }
 
-// On request the lookup shows where it looked: the configured directories when
-// no location can be derived, and a relocated directory holding ':' split there.
+// Where /proc is missing the program knows itself by the path it was started
+// by; without a name of its own to print, it prints its own name.
+TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedWithoutProcOrName) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  std::string program = (root_ / "bin/vesk-nm").string();
+  fs::path on_path = base_ / "cross-bin" / prefixed("nm");
+  fs::create_directories(on_path.parent_path());
+  fs::create_hard_link(program, on_path);
+  Strings env{"PATH=" + on_path.parent_path().string()};
+  // The sanitizer runtime cannot start without /proc.
+#if !defined(__SANITIZE_ADDRESS__)
+  RunOptions without_proc{program, {program}, env};
+  without_proc.without_proc = true;
+  Outcome outcome = run(without_proc);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err,
+            program + ": Cannot run '" + on_path.string() + "': it is this program itself\n");
+#endif
+  env.push_back("VESK_EXEC_PREFIX=" + (root_ / "bin/").string());
+  Outcome nameless = run({program, {""}, env});
+  EXPECT_EQ(nameless.err, std::string(own_program_name) + ": Cannot run '" + on_path.string() +
+                              "': it is this program itself\n");
+}
+
+// However the tool leads back to a wrapper of the same tree, the wrapper so
+// started refuses at once, naming the file that led back, and nothing runs.
+TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
+  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
+  std::string bin = (root_ / "bin/").string(), nm = tool_dir(root_) + "nm";
+  std::string ranlib = tool_dir(root_) + "ranlib";
+  // Should the refusal fail, the arguments fill the start limit that this
+  // stack limit sets within a few dozen starts, so the chain ends there.
+  rlimit stack, small = {1 << 20, 1 << 20};
+  getrlimit(RLIMIT_STACK, &stack);
+  small.rlim_max = stack.rlim_max;
+  setrlimit(RLIMIT_STACK, &small);
+  Strings args(2, std::string(125000, 'a'));
+  struct Case {
+    std::string nm;      // a script when it starts with "#!", else a link target
+    std::string ranlib;  // a link target; empty for the stand-in tool
+    std::string refuser;
+  };
+  const Case cases[] = {
+      {"#!" + bin + "vesk-nm\n", "", bin + "vesk-nm"},
+      {bin + "vesk-ranlib", bin + "vesk-nm", nm},
+      {bin + "vesk-ranlib", "", nm},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.nm + " " + c.ranlib);
+    fs::remove(nm), fs::remove(ranlib), fs::remove(record_);
+    if (c.nm.rfind("#!", 0) == 0)
+      write_file(nm, c.nm, fs::perms(0755));
+    else
+      fs::create_symlink(c.nm, nm);
+    if (c.ranlib.empty())
+      install_copy(STAND_IN_TOOL_PATH, ranlib);
+    else
+      fs::create_symlink(c.ranlib, ranlib);
+    // What the caller left in the variable does not hide the entries after it.
+    Outcome outcome = run_installed("vesk-nm", args, {"VESK_WRAPPER_CHAIN=junk"});
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, c.refuser + ": Cannot run '" + nm +
+                               "': it leads back to a wrapper of this installation\n");
+    EXPECT_FALSE(tool_ran());
+  }
+  setrlimit(RLIMIT_STACK, &stack);
+
+  // A chain naming a wrapper of this tree that has ended is passed over.
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  struct stat plugin;
+  ASSERT_EQ(stat(plugin_path(root_).c_str(), &plugin), 0);
+  std::ostringstream chain;
+  chain << std::hex << "VESK_WRAPPER_CHAIN=" << gone << ":" << plugin.st_dev << ":" << plugin.st_ino
+        << ";" << nm;
+  fs::remove(nm);
+  install_copy(STAND_IN_TOOL_PATH, nm);
+  EXPECT_EQ(run_installed("vesk-nm", {}, {chain.str()}).exit_code, 0);
+  EXPECT_TRUE(tool_ran());
+}
+
+// On request the lookup shows where it looked: the running program's own tree
+// when argv[0] gives no location, and a relocated directory holding ':' split there.
 TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   build_tree();
   std::string program = (root_ / "bin/vesk-nm").string();
@@ -463,7 +651,7 @@ TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   };
   Strings trace = base_env();
   trace.push_back("VESK_LOOKUP_TRACE=1");
-  Strings dirs = configured_dirs();
+  Strings dirs = {tool_dir(root_), libexec_path(root_)};
   std::string tool_string = dirs[0].substr(0, dirs[0].size() - 1);
   Outcome outcome = run({program, {""}, trace});
   EXPECT_EQ(
@@ -524,6 +712,7 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
   fs::create_directories(base_ / "links");
   fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
   install_copy(program_file("nm"), base_ / "elsewhere/vesk-nm");
+  fs::copy(moved, base_ / "decoy", fs::copy_options::recursive);
   std::string real = (moved / "bin/vesk-nm").string();
   std::string record = "STAND_IN_RECORD=" + record_.string();
   std::string moved_bin = (moved / "bin").string();
@@ -551,6 +740,9 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
         "",
         "",
         {}}},
+      // A bare name PATH does not hold, started among another tree's files.
+      {"bare name not on PATH",
+       {real, {"vesk-nm", "m"}, {record}, "", (base_ / "decoy/bin").string(), {}}},
       {"empty exec prefix means the bare name",
        {(base_ / "elsewhere/vesk-nm").string(),
         {"anything", "m"},
@@ -642,7 +834,8 @@ TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
 
 // The kernel never passes an empty argument vector, so call the entry directly.
 TEST_F(WrapperTest, EmptyArgumentVectorUsesTheProgramsOwnName) {
-  // Without a program path the configured directories are used.
+  // Without a program path the running program stands in: the test binary,
+  // with no tree around it, or the configured directories where it is installed.
   for (const std::string& configured : configured_dirs()) {
     std::string plugin = configured + plugin_file_name;
     if (access(plugin.c_str(), F_OK) == 0) GTEST_SKIP() << plugin << " is installed here";

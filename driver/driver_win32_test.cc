@@ -451,15 +451,33 @@ TEST_F(WindowsWrapperTest, ToolInheritsOnlyItsStandardHandles) {
   EXPECT_EQ(bare.exit_code, 5u);
 }
 
-// A tool that is this program, through a hard link, is refused.
-TEST_F(WindowsWrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
+// A tool that is this program, or another wrapper of this tree that would
+// start this one again, is refused: through hard links, one way or crossed.
+TEST_F(WindowsWrapperTest, ToolThatLeadsBackToTheWrapperIsRefused) {
   build_tree(/*with_tools=*/false);
   fs::create_directories(tool_dir(root_));
-  fs::create_hard_link(root_ / "bin/vesk-nm.exe", tool_dir(root_) + "nm.exe");
+  const std::string nm = tool_dir(root_) + "nm.exe", ranlib = tool_dir(root_) + "ranlib.exe";
+  fs::create_hard_link(root_ / "bin/vesk-nm.exe", nm);
   Outcome outcome = run_installed("nm", {});
   EXPECT_EQ(outcome.exit_code, 1u);
-  EXPECT_EQ(outcome.err, program() + ": Cannot run '" + tool_dir(root_) +
-                             "nm.exe': it is this program itself\n");
+  EXPECT_EQ(outcome.err, program() + ": Cannot run '" + nm + "': it is this program itself\n");
+
+  const std::string leads_back =
+      nm + ": Cannot run '" + nm + "': it leads back to a wrapper of this installation\n";
+  for (bool crossed : {false, true}) {
+    SCOPED_TRACE(crossed ? "crossed" : "one way");
+    fs::remove(nm), fs::remove(ranlib), fs::remove(record_);
+    fs::create_hard_link(root_ / "bin/vesk-ranlib.exe", nm);
+    if (crossed)
+      fs::create_hard_link(root_ / "bin/vesk-nm.exe", ranlib);
+    else
+      fs::copy_file(STAND_IN_TOOL_PATH, ranlib);
+    // A hard link knows no other home, so the prefix leads both to this tree.
+    outcome = run_installed("nm", {"x.o"}, {"VESK_EXEC_PREFIX=" + slashed(root_) + "/bin/"});
+    EXPECT_EQ(outcome.exit_code, 1u);
+    EXPECT_EQ(outcome.err, leads_back);
+    EXPECT_FALSE(fs::exists(record_));
+  }
 }
 
 // Ctrl-C and Ctrl-Break reach the tool as well; the wrapper waits for it.

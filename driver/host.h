@@ -3,13 +3,21 @@
 // program, how the tool is run and what its status means.
 #pragma once
 
+// The process's environment, "NAME=value" entries ending with a null.
+char** process_environment();
+
+// PATH's value: `found` when the scan of the environment found it (null when
+// it did not).
+const char* path_value(const char* found);
+
 // The path that names the running program, as the relocation should see it.
 const char* own_path(const char* argv0);
 
 // Whether `path` is this program's own file, under any link.
 bool is_this_program(const char* path);
 
-// Runs the tool as the only stage with the wrapper's standard streams; the
-// engine's message or null, with the tool's status through `status`.
-const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeline_name,
-                     int* status, int* error_code);
+// Runs the tool as the only stage with the wrapper's standard streams and
+// `environment` (null: the wrapper's own); the engine's message or null, with
+// the tool's status through `status`.
+const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
+                     const char* pipeline_name, int* status, int* error_code);

@@ -6,10 +6,32 @@
 
 #include "driver/host.h"
 #include "driver/wrapper.h"
+#include "paths/relocate.h"
 #include "pex/pex.h"
 
+extern char** environ;
+
+char** process_environment() {
+  return environ;
+}
+
+const char* path_value(const char* found) {
+  return found;
+}
+
+// A name with a directory says where the program lies; a bare name found on
+// PATH is the program found there. One that PATH does not hold (a caller that
+// starts the program under another name, or with no arguments at all) tells
+// nothing of where the program lies, so the running program's own file
+// stands in for it.
 const char* own_path(const char* argv0) {
-  return argv0;
+  if (argv0 != nullptr && path_basename(argv0) != argv0) return argv0;
+  char* found = nullptr;
+  if (argv0 != nullptr && argv0[0] != '\0' && find_program_in_path(argv0, &found) &&
+      found != nullptr)
+    return found;
+  char* running = running_program_path();
+  return running != nullptr ? running : argv0;
 }
 
 // A tool that is this very program, under any link, would start itself again
@@ -25,12 +47,12 @@ bool is_this_program(const char* path) {
   return tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
 }
 
-const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeline_name,
-                     int* status, int* error_code) {
+const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
+                     const char* pipeline_name, int* status, int* error_code) {
   // No PATH search: the file started must be the file located, even when its
   // path holds no '/' (a PATH entry ending in a backslash).
-  return pex_run_single(PEX_FINAL_STAGE, tool_path, tool_argv, pipeline_name, nullptr, nullptr,
-                        status, error_code);
+  return pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
+                            nullptr, nullptr, status, error_code);
 }
 
 int exit_status_of(int status, const char* tool_path) {

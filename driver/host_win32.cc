@@ -6,6 +6,7 @@
 
 #include "driver/host.h"
 #include "driver/wrapper.h"
+#include "paths/relocate.h"
 #include "pex/pex.h"
 #include "pex/win32_backend.h"
 #include "support/alloc.h"
@@ -98,14 +99,21 @@ constexpr exception_name exception_names[] = {
 
 }  // namespace
 
-// The module's own file name: a caller may set argv[0] to anything, and a
-// bare name says nothing of where the program lies.
+char** process_environment() {
+  return _environ;
+}
+
+// The system spells the variable "Path" as often as "PATH"; its own lookup
+// ignores letter case.
+const char* path_value(const char* found) {
+  return found != nullptr ? found : getenv("PATH");
+}
+
+// The module's own file: a caller may set argv[0] to anything, and a bare
+// name says nothing of where the program lies.
 const char* own_path(const char* argv0) {
-  wchar_t* name = module_file_name();
-  if (name == nullptr) return argv0;
-  char* path = wide_to_utf8(name);
-  free(name);
-  return path;
+  char* path = running_program_path();
+  return path != nullptr ? path : argv0;
 }
 
 // Volume and file index name a file whatever link or junction led to it.
@@ -125,11 +133,11 @@ bool is_this_program(const char* path) {
 // A command line that the added "--plugin" and path push past the system's
 // limit still runs: the caller's arguments go in a response file, removed
 // once the tool has ended.
-const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeline_name,
-                     int* status, int* error_code) {
+const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
+                     const char* pipeline_name, int* status, int* error_code) {
   if (win32_command_line_length(tool_argv) <= command_line_limit)
-    return pex_run_single(PEX_FINAL_STAGE, tool_path, tool_argv, pipeline_name, nullptr, nullptr,
-                          status, error_code);
+    return pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
+                              nullptr, nullptr, status, error_code);
   char* response_file = write_response_file(tool_argv + 3);
   if (response_file == nullptr) {
     *error_code = errno;
@@ -137,8 +145,8 @@ const char* run_tool(const char* tool_path, char** tool_argv, const char* pipeli
   }
   char* short_argv[] = {tool_argv[0], tool_argv[1], tool_argv[2],
                         concat_strings("@", response_file, nullptr), nullptr};
-  const char* failure = pex_run_single(PEX_FINAL_STAGE, tool_path, short_argv, pipeline_name,
-                                       nullptr, nullptr, status, error_code);
+  const char* failure = pex_run_single_env(PEX_FINAL_STAGE, tool_path, short_argv, environment,
+                                           pipeline_name, nullptr, nullptr, status, error_code);
   wchar_t* wide = utf8_to_wide(response_file);
   DeleteFileW(wide);
   free(wide);

@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
   }
   if (getenv("STAND_IN_PAUSE") != nullptr) {
     prctl(PR_SET_DUMPABLE, 0);
+    // Never outlives a wrapper that was killed (with the test that ran it).
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     sigset_t blocked;
     sigprocmask(SIG_BLOCK, nullptr, &blocked);
     unsigned long long blocked_bits = 0, ignored_bits = 0;

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -9,10 +10,25 @@
 
 namespace {
 
-constexpr int passed_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+// Every signal that can be caught and whose default ends the process, bar
+// SIGPIPE, which keeps its default: it tells a writer of its own broken pipe,
+// and the tool gets its own when it writes. The stops stop; the real-time
+// signals are added when installing.
+constexpr int passed_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 volatile sig_atomic_t tool_pid;
-volatile sig_atomic_t passed_on;  // bit n: signal n reached the tool through us
+// passed_on[n]: signal n reached the tool through us. Indexed, not a bit mask,
+// so that every number up to SIGRTMAX has its place.
+volatile sig_atomic_t passed_on[NSIG];
 
 void record_tool(pid_t pid) {
   tool_pid = pid;
@@ -23,24 +39,46 @@ void forget_tool(pid_t) {
   tool_pid = 0;
 }
 
-// Also false for 0 (an exit) and for numbers no bit can hold (0x7f, a stop).
+// Also false for 0 (an exit) and for numbers no signal has (0x7f, a stop).
 bool was_passed_on(int signal_number) {
-  return signal_number < 31 && (passed_on & (1 << signal_number)) != 0;
+  return signal_number > 0 && signal_number < NSIG && passed_on[signal_number] != 0;
 }
 
-void pass_on(int signal_number) {
+bool is_fault(int signal_number) {
+  return signal_number == SIGSEGV || signal_number == SIGBUS || signal_number == SIGILL ||
+         signal_number == SIGFPE || signal_number == SIGTRAP || signal_number == SIGSYS;
+}
+
+// A fault of the wrapper's own, raised by the kernel, and a signal the wrapper
+// sent itself (abort) are the wrapper's to die of, not news for the tool.
+bool meant_for_tool(int signal_number, const siginfo_t* info) {
+  if (info->si_code <= 0) return info->si_pid != getpid();
+  return !is_fault(signal_number);
+}
+
+void pass_on(int signal_number, siginfo_t* info, void*) {
   pid_t pid = tool_pid;
-  if (pid <= 0) {
-    // No tool to stand for: end as a wrapper without handlers would. The
-    // signal is blocked in here and strikes as the handler returns.
+  if (pid <= 0 || !meant_for_tool(signal_number, info)) {
+    // End as a wrapper without handlers would. The signal is blocked in here
+    // and strikes as the handler returns, before a fault could repeat.
     signal(signal_number, SIG_DFL);
     raise(signal_number);
     return;
   }
   int saved_errno = errno;
-  passed_on = passed_on | (1 << signal_number);
+  passed_on[signal_number] = 1;
   kill(pid, signal_number);
   errno = saved_errno;
+}
+
+// Installs the handler unless the caller left the signal ignored. One call
+// per signal, so start-up stays cheap; the caller holds every signal, so the
+// handler is never live for an ignored one, and putting SIG_IGN back discards
+// one that came meanwhile.
+void install(int signal_number, const struct sigaction& action) {
+  struct sigaction previous;
+  if (sigaction(signal_number, &action, &previous) == 0 && previous.sa_handler == SIG_IGN)
+    sigaction(signal_number, &previous, nullptr);
 }
 
 }  // namespace
@@ -53,17 +91,15 @@ void pass_signals_to_tool() {
   pex_child_ended = forget_tool;
 
   struct sigaction action = {};
-  action.sa_handler = pass_on;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number : passed_signals) sigaddset(&action.sa_mask, signal_number);
-  // Asked before the handler goes in: one installed even for a moment would
-  // let a signal the caller ignores end the wrapper.
-  for (int signal_number : passed_signals) {
-    struct sigaction previous;
-    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
-      sigaction(signal_number, &action, nullptr);
-  }
+  action.sa_sigaction = pass_on;
+  action.sa_flags = SA_RESTART | SA_SIGINFO;
+  sigfillset(&action.sa_mask);
+  sigset_t caller_mask;
+  sigprocmask(SIG_BLOCK, &action.sa_mask, &caller_mask);
+  for (int signal_number : passed_signals) install(signal_number, action);
+  for (int signal_number = SIGRTMIN, last = SIGRTMAX; signal_number <= last; ++signal_number)
+    install(signal_number, action);
+  sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
 }
 
 void end_like_tool(int status) {

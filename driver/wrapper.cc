@@ -8,6 +8,7 @@
 
 #include "driver/config.h"
 #include "driver/host.h"
+#include "driver/start_chain.h"
 #include "driver/tool_signals.h"
 #include "paths/relocate.h"
 #include "paths/search_path.h"
@@ -29,39 +30,86 @@ const char* name_for_messages(const char* argv0) {
   return argv0 != nullptr && argv0[0] != '\0' ? argv0 : own_program_name;
 }
 
+// The variables the wrapper reads. Start-up is a hot path, and each getenv
+// walks the whole environment, so one pass finds them all, the first of each
+// name as getenv would.
+struct wrapper_environment {
+  const char* exec_prefix = nullptr;
+  const char* lookup_trace = nullptr;
+  const char* path = nullptr;
+  const char* chain = nullptr;
+  size_t chain_slot = 0;
+  size_t count = 0;
+};
+
+bool take_value(const char* entry, const char* name, size_t name_length, const char** value) {
+  if (*value != nullptr || strncmp(entry, name, name_length) != 0 || entry[name_length] != '=')
+    return false;
+  *value = entry + name_length + 1;
+  return true;
+}
+
+wrapper_environment read_environment(char* const* environment) {
+  wrapper_environment values;
+  if (environment == nullptr) return values;
+  for (char* const* entry = environment; *entry != nullptr; ++entry, ++values.count) {
+    const char* text = *entry;
+    if (text[0] == 'P') {
+      take_value(text, "PATH", 4, &values.path);
+    } else if (text[0] == 'V' && strncmp(text, "VESK_", 5) == 0) {
+      if (take_value(text, wrapper_chain_variable, sizeof wrapper_chain_variable - 1,
+                     &values.chain)) {
+        values.chain_slot = values.count;
+      } else if (!take_value(text, "VESK_EXEC_PREFIX", 16, &values.exec_prefix)) {
+        take_value(text, "VESK_LOOKUP_TRACE", 17, &values.lookup_trace);
+      }
+    }
+  }
+  return values;
+}
+
 }  // namespace
 
 int wrapper_main(int argc, char** argv) {
   const char* argv0 = argc > 0 ? argv[0] : nullptr;
 
+  char** environment = process_environment();
+  wrapper_environment env = read_environment(environment);
+  env.path = path_value(env.path);
+
   // Shows where a moved or half-installed tree was searched, on request.
-  if (const char* trace = getenv("VESK_LOOKUP_TRACE"); trace != nullptr && trace[0] != '\0')
-    set_lookup_trace(true);
+  if (env.lookup_trace != nullptr && env.lookup_trace[0] != '\0') set_lookup_trace(true);
 
-  const char* self_path = own_path(argv0);
-  if (const char* prefix = getenv("VESK_EXEC_PREFIX"); prefix != nullptr)
-    self_path = concat_strings(prefix, own_program_name, nullptr);
+  const char* self_path = env.exec_prefix != nullptr
+                              ? concat_strings(env.exec_prefix, own_program_name, nullptr)
+                              : own_path(argv0);
 
-  exec_root = relocate_prefix(self_path, install_bin_dir, install_exec_dir);
-  if (exec_root == nullptr) exec_root = install_exec_dir;
-  libexec_root = relocate_prefix(self_path, install_bin_dir, install_libexec_dir);
-  if (libexec_root == nullptr) libexec_root = install_libexec_dir;
+  const char* configured_dirs[] = {install_exec_dir, install_libexec_dir};
+  char* relocated[2];
+  relocate_prefixes(self_path, install_bin_dir, configured_dirs, 2, relocated);
+  exec_root = relocated[0] != nullptr ? relocated[0] : install_exec_dir;
+  libexec_root = relocated[1] != nullptr ? relocated[1] : install_libexec_dir;
 
   // The four ".." climb from the versioned library directory back to the
-  // installation prefix, where the target's own bin directory lives.
-  tool_root = concat_strings("../../../../", configured_target, "/", nullptr);
-  tool_root = concat_strings(exec_root, configured_target, "/", configured_version, "/", tool_root,
-                             nullptr);
+  // installation prefix, where the target's own bin directory lives. The
+  // constant parts are joined when the program is built.
+  tool_root = concat_strings(exec_root, versioned_dir, versioned_to_target_dir, nullptr);
   load_search_path(concat_strings(tool_root, "bin", nullptr), &toolchain_dirs);
-  libexec_root =
-      concat_strings(libexec_root, configured_target, "/", configured_version, "/", nullptr);
+  libexec_root = concat_strings(libexec_root, versioned_dir, nullptr);
   load_search_path(libexec_root, &toolchain_dirs);
-  load_search_path_from_env("PATH", &path_dirs);
+  if (env.path != nullptr) load_search_path(env.path, &path_dirs);
 
   char* plugin_path = locate_file(&toolchain_dirs, plugin_file_name, R_OK);
   if (plugin_path == nullptr) {
     fprintf(stderr, "%s: Cannot find plugin '%s'\n", name_for_messages(argv0), plugin_file_name);
     exit(1);
+  }
+  if (env.chain != nullptr) {
+    if (const char* file = file_that_led_back(env.chain, plugin_path)) {
+      fprintf(stderr, "%s: Cannot run '%s': it leads back to a wrapper of this installation\n",
+              name_for_messages(argv0), file);
+      exit(1);
+    }
   }
 
   char* tool_path = locate_file(&toolchain_dirs, wrapped_tool_name, X_OK);
@@ -93,10 +141,13 @@ int wrapper_main(int argc, char** argv) {
   }
 
   const char* pipeline_name = concat_strings("vesk-", tool_path, nullptr);
+  char** tool_environment = environment_for_tool(environment, env.count, env.chain, env.chain_slot,
+                                                 plugin_path, tool_path);
   int status = 0;
   int error_code = 0;
   pass_signals_to_tool();
-  const char* failure = run_tool(tool_path, tool_argv, pipeline_name, &status, &error_code);
+  const char* failure =
+      run_tool(tool_path, tool_argv, tool_environment, pipeline_name, &status, &error_code);
   if (failure != nullptr) {
     fprintf(stderr, "Error running %s: %s\n", tool_path, failure);
     return 1;

@@ -2,6 +2,8 @@
 // (fs_posix.cc, fs_win32.cc). Paths are UTF-8 on every platform.
 #pragma once
 
+#include <cstddef>
+
 // Separates the directories of PATH and of a search list's string.
 extern const char path_list_separator;
 
@@ -13,6 +15,13 @@ bool is_usable_file(const char* path, int mode);
 
 // Passes the access test `mode`, whatever the file is.
 bool is_accessible(const char* path, int mode);
+
+// Room for a resolved path, the terminator included.
+constexpr size_t resolved_path_size = 4096;
+
+// The absolute path of `path` with every link resolved, in `resolved`
+// (resolved_path_size bytes); false when it cannot be resolved.
+bool resolve_path(const char* path, char* resolved);
 
 // Whether two components of split paths name the same directory.
 bool same_path_component(const char* left, const char* right);

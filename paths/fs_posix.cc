@@ -1,3 +1,4 @@
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,8 +33,27 @@ bool same_path_component(const char* left, const char* right) {
   return strcmp(left, right) == 0;
 }
 
+static_assert(resolved_path_size >= PATH_MAX, "realpath fills PATH_MAX bytes");
+
+bool resolve_path(const char* path, char* resolved) {
+  return realpath(path, resolved) != nullptr;
+}
+
 char* canonical_path_copy(const char* path) {
-  char resolved[PATH_MAX];
-  if (realpath(path, resolved) != nullptr) return strdup(resolved);
+  char resolved[resolved_path_size];
+  return strdup(resolve_path(path, resolved) ? resolved : path);
+}
+
+char* running_program_path() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  if (length > 0 && static_cast<size_t>(length) < sizeof path) {
+    path[length] = '\0';
+    return strdup(path);
+  }
+  // Without /proc, the path the program was started by, taken from the
+  // directory it was started in: nothing has changed that directory yet.
+  auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (started == nullptr || realpath(started, path) == nullptr) return nullptr;
   return strdup(path);
 }

@@ -67,34 +67,49 @@ bool same_path_component(const char* left, const char* right) {
 
 // Links and junctions resolved by the system; the result is spelled with '/'
 // (the relocation splits on it alone) and without the "\\?\" the system adds.
-char* canonical_path_copy(const char* path) {
+bool resolve_path(const char* path, char* resolved) {
   wchar_t* wide = utf8_to_wide(path);
   HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   free(wide);
-  char* result = nullptr;
-  if (file != INVALID_HANDLE_VALUE) {
-    DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
-    auto* resolved = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-    if (resolved != nullptr && length > 0 &&
-        GetFinalPathNameByHandleW(file, resolved, length + 1, FILE_NAME_NORMALIZED) <= length) {
-      const wchar_t* start = resolved;
-      if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
-        start += 6;
-        resolved[6] = L'\\';
-      } else if (wcsncmp(start, L"\\\\?\\", 4) == 0) {
-        start += 4;
-      }
-      int size = WideCharToMultiByte(CP_UTF8, 0, start, -1, nullptr, 0, nullptr, nullptr);
-      if (size > 0 && (result = static_cast<char*>(malloc(static_cast<size_t>(size)))) != nullptr)
-        WideCharToMultiByte(CP_UTF8, 0, start, -1, result, size, nullptr, nullptr);
-    }
-    free(resolved);
-    CloseHandle(file);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  wchar_t final_path[resolved_path_size];
+  DWORD length =
+      GetFinalPathNameByHandleW(file, final_path, resolved_path_size, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= resolved_path_size) return false;
+  wchar_t* start = final_path;
+  if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
+    start += 6;
+    start[0] = L'\\';
+  } else if (wcsncmp(start, L"\\\\?\\", 4) == 0) {
+    start += 4;
   }
-  if (result == nullptr) result = strdup(path);
-  if (result != nullptr)
-    for (char* p = result; *p != '\0'; ++p)
+  if (WideCharToMultiByte(CP_UTF8, 0, start, -1, resolved, resolved_path_size, nullptr, nullptr) <=
+      0)
+    return false;
+  for (char* p = resolved; *p != '\0'; ++p)
+    if (*p == '\\') *p = '/';
+  return true;
+}
+
+char* canonical_path_copy(const char* path) {
+  char resolved[resolved_path_size];
+  if (resolve_path(path, resolved)) return strdup(resolved);
+  char* copy = strdup(path);
+  if (copy != nullptr)
+    for (char* p = copy; *p != '\0'; ++p)
       if (*p == '\\') *p = '/';
-  return result;
+  return copy;
+}
+
+// The module's own file, whatever argv[0] says, resolved.
+char* running_program_path() {
+  wchar_t name[resolved_path_size];
+  DWORD length = GetModuleFileNameW(nullptr, name, resolved_path_size);
+  if (length == 0 || length >= resolved_path_size) return nullptr;
+  char* path = wide_to_utf8(name);
+  char* resolved = canonical_path_copy(path);
+  free(path);
+  return resolved;
 }

@@ -12,47 +12,6 @@ bool is_ascii_letter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Stores in *found the first executable regular file PATH yields for `name`,
-// in storage the caller frees, or null when PATH is unset or nothing
-// qualifies. False only when the one scratch buffer cannot be had: that is an
-// allocation failure, not an absent program. The buffer is heap storage so a
-// very long PATH cannot overflow the stack.
-bool find_program_in_path(const char* name, char** found) {
-  *found = nullptr;
-  const char* path = getenv("PATH");
-  if (path == nullptr) return true;
-
-  size_t name_length = strlen(name);
-  // The longest element or "./", one '/', the name and the terminator.
-  size_t path_length = strlen(path);
-  size_t element_room = path_length > 2 ? path_length : 2;
-  auto* candidate = static_cast<char*>(malloc(element_room + 1 + name_length + 1));
-  if (candidate == nullptr) return false;
-
-  const char* element = path;
-  for (;;) {
-    const char* end = find_or_end(element, path_list_separator);
-    size_t length = static_cast<size_t>(end - element);
-    if (length == 0) {
-      memcpy(candidate, "./", 2);
-      length = 2;
-    } else {
-      memcpy(candidate, element, length);
-      if (element[length - 1] != '/') candidate[length++] = '/';
-    }
-    memcpy(candidate + length, name, name_length + 1);
-
-    if (is_executable_file(candidate)) {
-      *found = candidate;
-      return true;
-    }
-    if (*end == '\0') break;
-    element = end + 1;
-  }
-  free(candidate);
-  return true;
-}
-
 // stpcpy, which not every C library has.
 char* append_text(char* out, const char* text) {
   size_t length = strlen(text);
@@ -92,6 +51,43 @@ char* join_relocated(char** program, int directory_count, char** bin, int bin_co
 }
 
 }  // namespace
+
+// The buffer is heap storage so that a very long PATH cannot overflow the stack.
+bool find_program_in_path(const char* name, char** found) {
+  *found = nullptr;
+  const char* path = getenv("PATH");
+  if (path == nullptr) return true;
+
+  size_t name_length = strlen(name);
+  // The longest element or "./", one '/', the name and the terminator.
+  size_t path_length = strlen(path);
+  size_t element_room = path_length > 2 ? path_length : 2;
+  auto* candidate = static_cast<char*>(malloc(element_room + 1 + name_length + 1));
+  if (candidate == nullptr) return false;
+
+  const char* element = path;
+  for (;;) {
+    const char* end = find_or_end(element, path_list_separator);
+    size_t length = static_cast<size_t>(end - element);
+    if (length == 0) {
+      memcpy(candidate, "./", 2);
+      length = 2;
+    } else {
+      memcpy(candidate, element, length);
+      if (element[length - 1] != '/') candidate[length++] = '/';
+    }
+    memcpy(candidate + length, name, name_length + 1);
+
+    if (is_executable_file(candidate)) {
+      *found = candidate;
+      return true;
+    }
+    if (*end == '\0') break;
+    element = end + 1;
+  }
+  free(candidate);
+  return true;
+}
 
 char** split_path_components(const char* path, int* count_out) {
   // An empty path names no location; the relocation then falls back.
@@ -136,11 +132,13 @@ void free_path_components(char** components) {
 
 const char* path_basename(const char* path) {
   if (is_ascii_letter(path[0]) && path[1] == ':') path += 2;
-  const char* base = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '/' || *p == '\\') base = p + 1;
-  }
-  return base;
+  // Two library scans beat a loop over every character: start-up asks this
+  // of its own long path.
+  const char* slash = strrchr(path, '/');
+  const char* backslash = strrchr(path, '\\');
+  const char* last =
+      slash == nullptr || (backslash != nullptr && backslash > slash) ? backslash : slash;
+  return last != nullptr ? last + 1 : path;
 }
 
 const char* unix_path_basename(const char* path) {
@@ -148,48 +146,64 @@ const char* unix_path_basename(const char* path) {
   return slash != nullptr ? slash + 1 : path;
 }
 
-char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,
-                           bool resolve_links) {
-  if (bin_dir == nullptr || target_dir == nullptr || program_name == nullptr) return nullptr;
+namespace {
+
+// relocate_prefix_core for each of `count` targets, the program looked up,
+// resolved and split once: start-up relocates two directories.
+void relocate_each(const char* program_name, const char* bin_dir, const char* const* target_dirs,
+                   int count, char** results, bool resolve_links) {
+  for (int i = 0; i < count; ++i) results[i] = nullptr;
+  if (bin_dir == nullptr || program_name == nullptr) return;
 
   char* found = nullptr;
-  if (path_basename(program_name) == program_name && !find_program_in_path(program_name, &found)) {
-    return nullptr;
-  }
+  if (path_basename(program_name) == program_name && !find_program_in_path(program_name, &found))
+    return;
   const char* program = found != nullptr ? found : program_name;
-  char* working = resolve_links ? canonical_path_copy(program) : strdup(program);
-  free(found);
-  if (working == nullptr) return nullptr;
+  // The split copies what it needs, so the resolved path can stay on the stack.
+  char resolved[resolved_path_size];
+  if (resolve_links && resolve_path(program, resolved)) program = resolved;
 
   int program_count = 0;
-  char** program_parts = split_path_components(working, &program_count);
-  free(working);
-  if (program_parts == nullptr) return nullptr;
+  char** program_parts = split_path_components(program, &program_count);
+  free(found);
+  if (program_parts == nullptr) return;
 
   int bin_count = 0;
   char** bin_parts = split_path_components(bin_dir, &bin_count);
   if (bin_parts == nullptr) {
     free_path_components(program_parts);
-    return nullptr;
+    return;
   }
 
   // The program's own file name takes no part in what follows.
   int directory_count = program_count > 0 ? program_count - 1 : 0;
-  char* result = nullptr;
   bool in_bin_dir =
       directory_count == bin_count && same_components(program_parts, bin_parts, directory_count);
-  if (!in_bin_dir) {
+  for (int i = 0; i < count && !in_bin_dir; ++i) {
     int target_count = 0;
-    char** target_parts = split_path_components(target_dir, &target_count);
-    if (target_parts != nullptr) {
-      result = join_relocated(program_parts, directory_count, bin_parts, bin_count, target_parts,
-                              target_count);
-      free_path_components(target_parts);
-    }
+    char** target_parts = split_path_components(target_dirs[i], &target_count);
+    if (target_parts == nullptr) continue;
+    results[i] = join_relocated(program_parts, directory_count, bin_parts, bin_count, target_parts,
+                                target_count);
+    free_path_components(target_parts);
   }
   free_path_components(bin_parts);
   free_path_components(program_parts);
+}
+
+}  // namespace
+
+char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,
+                           bool resolve_links) {
+  char* result = nullptr;
+  if (target_dir != nullptr)
+    relocate_each(program_name, bin_dir, &target_dir, 1, &result, resolve_links);
   return result;
+}
+
+void relocate_prefixes(const char* program_name, const char* bin_dir,
+                       const char* const* target_dirs, int count, char** results) {
+  relocate_each(program_name, bin_dir, target_dirs, count, results, true);
 }
 
 char* relocate_prefix(const char* program_name, const char* bin_dir, const char* target_dir) {

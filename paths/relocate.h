@@ -17,6 +17,23 @@ char* relocate_prefix_literal(const char* program_name, const char* bin_dir,
 char* relocate_prefix_core(const char* program_name, const char* bin_dir, const char* target_dir,
                            bool resolve_links);
 
+// relocate_prefix for `count` target directories at once, the program looked
+// up and resolved once: results[i] is what relocate_prefix gives for
+// target_dirs[i].
+void relocate_prefixes(const char* program_name, const char* bin_dir,
+                       const char* const* target_dirs, int count, char** results);
+
+// Stores in *found the first executable regular file PATH yields for `name`,
+// in storage the caller frees, or null when PATH is unset or nothing
+// qualifies. False only when its scratch storage cannot be had: that is an
+// allocation failure, not an absent program.
+bool find_program_in_path(const char* name, char** found);
+
+// The running program's own file as an absolute path without symbolic links,
+// or null when the system cannot tell; the caller frees it. Each platform has
+// a file of its own for it.
+char* running_program_path();
+
 // Splits on '/' only; each component keeps the whole run of '/' after it, so
 // joining them gives the path back. Returns a null-terminated array (count
 // through `count_out` when not null), or null when storage runs out or the

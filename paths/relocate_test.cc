@@ -138,12 +138,20 @@ struct relocation {
   std::optional<std::string> expected;
 };
 
+// Resolving samples also go through relocate_prefixes, beside a second target.
 void expect_relocations(const std::vector<relocation>& samples) {
   for (const relocation& r : samples) {
     EXPECT_EQ(take_string(r.relocate(r.program, r.bin_dir, r.target_dir)), r.expected)
         << (r.relocate == relocate_prefix ? "resolving " : "literal ")
         << (r.program ? r.program : "(null)") << " " << (r.bin_dir ? r.bin_dir : "(null)") << " "
         << (r.target_dir ? r.target_dir : "(null)");
+    if (r.relocate != relocate_prefix) continue;
+    const char* targets[] = {"/usr/bin/x/", r.target_dir};
+    char* results[2];
+    relocate_prefixes(r.program, r.bin_dir, targets, 2, results);
+    EXPECT_EQ(take_string(results[0]),
+              take_string(relocate_prefix(r.program, r.bin_dir, "/usr/bin/x/")));
+    EXPECT_EQ(take_string(results[1]), r.expected) << "relocate_prefixes " << r.program;
   }
 }
 

@@ -15,6 +15,31 @@ bool is_separator(char c) {
   return c == '/' || c == '\\';
 }
 
+// One trace line around a path or name. A newline in it is written as "\n",
+// so that it cannot pass for a line of its own; a backslash is doubled only
+// where it would otherwise read as part of such an escape (before 'n', a
+// backslash or a newline), so that ordinary backslashes print as they are.
+// One write, so that the line stays whole beside the tool's own output.
+void trace_line(const char* before, const char* text, const char* after) {
+  size_t before_length = strlen(before);
+  auto* line =
+      static_cast<char*>(checked_alloc(before_length + 2 * strlen(text) + strlen(after) + 1));
+  memcpy(line, before, before_length);
+  char* out = line + before_length;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == '\n') {
+      *out++ = '\\';
+      *out++ = 'n';
+      continue;
+    }
+    if (*p == '\\' && (p[1] == 'n' || p[1] == '\\' || p[1] == '\n')) *out++ = '\\';
+    *out++ = *p;
+  }
+  strcpy(out, after);
+  fputs(line, stderr);
+  free(line);
+}
+
 }  // namespace
 
 void set_lookup_trace(bool on) {
@@ -46,10 +71,15 @@ void append_search_dir(search_path* list, const char* prefix) {
 
 void load_search_path(const char* string, search_path* list) {
   // A piece, a '/' and the terminator, or "./" and the terminator, always fit.
-  auto* buffer = static_cast<char*>(checked_alloc(strlen(string) + 3));
+  // Start-up loads short strings; only a long one (PATH) costs an allocation.
+  char short_buffer[256];
+  size_t size = strlen(string) + 3;
+  char* buffer =
+      size <= sizeof short_buffer ? short_buffer : static_cast<char*>(checked_alloc(size));
   if (lookup_trace) {
-    fprintf(stderr, "Convert string '%s' into prefixes, separator = '%c'\n", string,
-            path_list_separator);
+    char after[] = "' into prefixes, separator = '?'\n";
+    after[sizeof after - 4] = path_list_separator;
+    trace_line("Convert string '", string, after);
   }
 
   const char* piece = string;
@@ -63,12 +93,12 @@ void load_search_path(const char* string, search_path* list) {
       if (!is_separator(piece[length - 1])) buffer[length++] = '/';
       buffer[length] = '\0';
     }
-    if (lookup_trace) fprintf(stderr, "  - add prefix: %s\n", buffer);
+    if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
     append_search_dir(list, buffer);
     if (*end == '\0') break;
     piece = end + 1;
   }
-  free(buffer);
+  if (buffer != short_buffer) free(buffer);
 }
 
 void load_search_path_from_env(const char* variable, search_path* list) {
@@ -77,7 +107,7 @@ void load_search_path_from_env(const char* variable, search_path* list) {
 }
 
 char* locate_file(const search_path* list, const char* name, int mode) {
-  if (lookup_trace) fprintf(stderr, "Looking for '%s'\n", name);
+  if (lookup_trace) trace_line("Looking for '", name, "'\n");
 
   size_t name_length = strlen(name);
   // Every candidate is built here: `longest` bounds every prefix.
@@ -97,9 +127,12 @@ char* locate_file(const search_path* list, const char* name, int mode) {
       memcpy(buffer, dir->prefix, prefix_length);
       memcpy(buffer + prefix_length, name, name_length + 1);
       if (is_usable_file(buffer, mode)) {
+        if (lookup_trace) trace_line("  - found: ", buffer, "\n");
         return buffer;
       }
     }
+    if (lookup_trace && list->head != nullptr)
+      fputs("  - failed: not found in any prefix\n", stderr);
   }
 
   if (lookup_trace && list->head == nullptr) {

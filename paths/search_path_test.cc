@@ -83,6 +83,9 @@ TEST(LoadSearchPath, TracesEveryPrefix) {
             "  - add prefix: a/\n"
             "  - add prefix: ./\n"
             "  - add prefix: b\\\n");
+  written = traced([&] { load_search_path("n\nl", &owned.list); });
+  EXPECT_EQ(written,
+            "Convert string 'n\\nl' into prefixes, separator = ':'\n  - add prefix: n\\nl/\n");
 }
 
 TEST(LoadSearchPath, SilentWithoutTrace) {
@@ -103,10 +106,12 @@ TEST(AppendSearchDir, KeepsLongestAndCopiesThePrefix) {
   append_search_dir(&owned.list, "x/");
   EXPECT_EQ(owned.list.longest, 7u);
   EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/"}));
+  EXPECT_EQ(owned.list.last, owned.list.head->next->next);
   // A list whose last entry is not recorded, or not the tail, still grows at the tail.
   for (search_dir* last : {static_cast<search_dir*>(nullptr), owned.list.head}) {
     owned.list.last = last;
     append_search_dir(&owned.list, "y/");
+    EXPECT_TRUE(owned.list.last != nullptr && owned.list.last->next == nullptr);
   }
   EXPECT_EQ(owned.prefixes(), (strings{"ab/", "abcdef/", "x/", "y/", "y/"}));
 }
@@ -215,6 +220,9 @@ TEST(LocateFileTrace, WritesExactLines) {
   owned_list empty;
   owned_list listed;
   load_search_path((dir.path() + "/bin").c_str(), &listed.list);
+  dir.make_file("new\nline\\n/p\nq", 0755);
+  owned_list odd;
+  load_search_path((dir.path() + "/new\nline\\n").c_str(), &odd.list);
 
   struct sample {
     const search_path* list;
@@ -232,8 +240,12 @@ TEST(LocateFileTrace, WritesExactLines) {
       {&listed.list, missing,
        "Looking for '" + missing + "'\n  - failed to locate using absolute path\n", false},
       {&empty.list, "prog", "Looking for 'prog'\n  - failed: no entries in prefix list\n", false},
-      {&listed.list, "prog", "Looking for 'prog'\n", true},
-      {&listed.list, "absent", "Looking for 'absent'\n", false},
+      {&listed.list, "prog", "Looking for 'prog'\n  - found: " + program + "\n", true},
+      {&listed.list, "absent", "Looking for 'absent'\n  - failed: not found in any prefix\n",
+       false},
+      // A newline cannot start a line of its own; a backslash before 'n' is doubled.
+      {&odd.list, "p\nq",
+       "Looking for 'p\\nq'\n  - found: " + dir.path() + "/new\\nline\\\\n/p\\nq\n", true},
   };
   for (const sample& s : samples) {
     char* result = nullptr;

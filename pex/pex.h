@@ -125,3 +125,8 @@ int pex_get_timing(pex_pipeline* pipeline, int entry_count, pex_child_times* tim
 const char* pex_run_single(int flags, const char* program, char* const* argv,
                            const char* program_label, const char* output_name, const char* errname,
                            int* status_out, int* error_code);
+// The same with the program's environment given; null passes the parent's own.
+const char* pex_run_single_env(int flags, const char* program, char* const* argv,
+                               char* const* environment, const char* program_label,
+                               const char* output_name, const char* errname, int* status_out,
+                               int* error_code);

@@ -465,6 +465,14 @@ TEST_F(FakePipelineTest, StageOutputNames) {
     remove(got.c_str());
   }
 
+  // A prefix that is the six X's alone is a template as well (made in the
+  // working directory, and removed at once).
+  char* made = pex_stage_output_name("XXXXXX", 0, nullptr);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(strlen(made), 6u);
+  remove(made);
+  free(made);
+
   // No prefix: the temporary directory's unique names, with the suffix kept.
   char* name = pex_stage_output_name(nullptr, PEX_OUTNAME_SUFFIX, ".i");
   ASSERT_NE(name, nullptr);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -306,15 +307,22 @@ TEST_F(PosixBackendTest, WaitOutlastsSignalsAndReportsFailures) {
   action.sa_flags = 0;  // no restart: the wait itself sees EINTR
   sigemptyset(&action.sa_mask);
   ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-  for (bool with_times : {false, true}) {
-    SCOPED_TRACE(with_times);
+  // Last, the wait of the ended-child hook is the one interrupted; the hook runs once.
+  static int ended_calls;
+  for (int round : {0, 1, 2}) {
+    bool with_times = round == 1;
+    SCOPED_TRACE(round);
     interruptions = 0;
+    ended_calls = 0;
     pid_t pid = spawn(0, {"helper", "signal-parent", "7"}, 0, 1, 2);
     ASSERT_GT(pid, 0) << message_;
     pex_child_times times{};
+    pex_child_ended = round == 2 ? +[](pid_t) { ++ended_calls; } : nullptr;
     EXPECT_EQ(finished(pid, with_times ? &times : nullptr), 7 << 8);
     EXPECT_EQ(interruptions, 1);
+    EXPECT_EQ(ended_calls, round == 2 ? 1 : 0);
   }
+  pex_child_ended = nullptr;
   sigaction(SIGUSR1, &previous, nullptr);
 
   int status = 12345;
@@ -353,19 +361,25 @@ TEST_F(PosixBackendTest, WaitOutlastsSignalsAndReportsFailures) {
 // would pass for the caller's own stream; the writing stream makes its end
 // close-on-exec.
 TEST_F(PosixBackendTest, FilesAndStreams) {
-  mode_t old_mask = umask(022);
   std::string name = path("made.txt");
-  int fd = ops_->open_for_writing(pipeline_, name.c_str(), 1);
-  umask(old_mask);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(fd_flags(fd), FD_CLOEXEC);
-  struct stat info;
-  fstat(fd, &info);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
-  ASSERT_EQ(write(fd, "long contents", 13), 13);
-  close(fd);
+  for (mode_t mask : {022, 0, 002}) {
+    remove(name.c_str());
+    mode_t old_mask = umask(mask);
+    int fd = ops_->open_for_writing(pipeline_, name.c_str(), 1);
+    umask(old_mask);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fd_flags(fd), FD_CLOEXEC);
+    struct stat info;
+    fstat(fd, &info);
+    EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
+    ASSERT_EQ(write(fd, "long contents", 13), 13);
+    close(fd);
+  }
   close(ops_->open_for_writing(pipeline_, name.c_str(), 0));
   EXPECT_EQ(read_file(name), "");
+  int reading = ops_->open_for_reading(pipeline_, name.c_str(), 0);
+  EXPECT_EQ(fd_flags(reading), FD_CLOEXEC);
+  close(reading);
 
   int fds[2], made = -1, opened = -1, slot0_flags = 0;
   with_slot0_closed([&] {
@@ -380,6 +394,24 @@ TEST_F(PosixBackendTest, FilesAndStreams) {
     EXPECT_EQ(fd_flags(ours), FD_CLOEXEC);
     close(ours);
   }
+
+  // With 0 and one more the only free descriptors, the pipe's move out of
+  // slot 0 fails (EMFILE); its other end must not stay open.
+  rlimit limits;
+  getrlimit(RLIMIT_NOFILE, &limits);
+  std::set<int> before;
+  with_slot0_closed([&] {
+    before = open_fds();
+    int last_free = 3;
+    while (before.count(last_free) != 0) ++last_free;
+    rlimit tight = {static_cast<rlim_t>(last_free) + 1, limits.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &tight);
+    made = ops_->create_pipe(pipeline_, fds, 0);
+    EXPECT_EQ(errno, EMFILE);
+    setrlimit(RLIMIT_NOFILE, &limits);
+    EXPECT_EQ(open_fds(), before);
+  });
+  EXPECT_EQ(made, -1);
 
   ASSERT_EQ(ops_->create_pipe(pipeline_, fds, 1), 0);
   EXPECT_EQ(fd_flags(fds[0]), FD_CLOEXEC);

@@ -121,9 +121,17 @@ int pex_get_timing(pex_pipeline* pipeline, int entry_count, pex_child_times* tim
 const char* pex_run_single(int flags, const char* program, char* const* argv,
                            const char* program_label, const char* output_name, const char* errname,
                            int* status_out, int* error_code) {
+  return pex_run_single_env(flags, program, argv, nullptr, program_label, output_name, errname,
+                            status_out, error_code);
+}
+
+const char* pex_run_single_env(int flags, const char* program, char* const* argv,
+                               char* const* environment, const char* program_label,
+                               const char* output_name, const char* errname, int* status_out,
+                               int* error_code) {
   pex_pipeline* pipeline = pex_create_native(0, program_label, nullptr);
-  const char* message =
-      pex_add_stage(pipeline, flags, program, argv, output_name, errname, error_code);
+  const char* message = pex_add_stage_env(pipeline, flags, program, argv, environment, output_name,
+                                          errname, error_code);
   if (message == nullptr && pex_get_status(pipeline, 1, status_out) == 0) {
     *error_code = 0;
     message = "pex_get_status failed";

@@ -19,6 +19,13 @@ constexpr bool ended_child_times_known() {
   return true;
 }
 
+// With `lose` the kernel reaps children itself, so that a wait fails; false
+// where the system has no such switch.
+inline bool lose_child_statuses(bool lose) {
+  signal(SIGCHLD, lose ? SIG_IGN : SIG_DFL);
+  return true;
+}
+
 // Sets a variable of the environment children inherit; null removes it.
 inline void set_env(const char* name, const char* value) {
   if (value != nullptr) {

@@ -19,6 +19,10 @@ constexpr int exited_with(int code) {
   return code;
 }
 
+inline bool lose_child_statuses(bool lose) {
+  return !lose;
+}
+
 inline void set_env(const char* name, const char* value) {
   _putenv((std::string(name) + "=" + (value != nullptr ? value : "")).c_str());
 }

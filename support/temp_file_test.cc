@@ -18,10 +18,15 @@ constexpr uid_t nobody = 65534;
 // A private directory that every candidate test can point variables at.
 class TempFileTest : public testing::Test {
  protected:
+  // Death-test children run the set-up again but never the tear-down: their
+  // directories go inside the parent's, which the parent removes.
   void SetUp() override {
-    char pattern[] = "/tmp/temp_file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const char* parent = getenv("TEMP_FILE_TEST_DIR");
+    std::string pattern =
+        std::string(parent != nullptr ? parent : "/tmp") + "/temp_file_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
+    if (parent == nullptr) setenv("TEMP_FILE_TEST_DIR", root_.c_str(), 1);
     usable_ = root_ + "/usable";
     // Root passes every permission check on a directory, so the usual
     // unusable candidate is one that does not exist.
@@ -29,6 +34,7 @@ class TempFileTest : public testing::Test {
     ASSERT_EQ(mkdir(usable_.c_str(), 0700), 0);
   }
   void TearDown() override {
+    unsetenv("TEMP_FILE_TEST_DIR");
     std::string command = "rm -rf '" + root_ + "'";
     EXPECT_EQ(system(command.c_str()), 0);
   }
@@ -47,24 +53,29 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
     bool unprivileged = false;  // chosen as nobody rather than root
   };
   const std::string u = usable_, r = missing_, u_slash = usable_ + "/";
-  // A plain file that access() alone would let through, and a directory that
-  // only its missing search permission rules out (root would pass it).
-  const std::string file = root_ + "/file", unsearchable = root_ + "/unsearchable";
+  // A plain file that access() alone would let through, and directories that
+  // only a missing search or read permission rules out (root would pass them).
+  const std::string file = root_ + "/file", unsearchable = root_ + "/unsearchable",
+                    unreadable = root_ + "/unreadable";
   fclose(fopen(file.c_str(), "w"));
   ASSERT_EQ(chmod(file.c_str(), 0700), 0);
-  ASSERT_EQ(mkdir(unsearchable.c_str(), 0600), 0);
-  ASSERT_EQ(chown(unsearchable.c_str(), nobody, nobody), 0);
+  for (const std::string& dir : {unsearchable, unreadable}) {
+    ASSERT_EQ(mkdir(dir.c_str(), dir == unsearchable ? 0600 : 0300), 0);
+    ASSERT_EQ(chown(dir.c_str(), nobody, nobody), 0);
+  }
   ASSERT_EQ(chmod(root_.c_str(), 0711), 0);
   const Case cases[] = {
       {u.c_str(), nullptr, nullptr, u + "/"},
       {r.c_str(), u.c_str(), nullptr, u + "/"},
       {"", nullptr, u.c_str(), u + "/"},
       {nullptr, r.c_str(), u.c_str(), u + "/"},
+      {nullptr, u.c_str(), root_.c_str(), u + "/"},
       {r.c_str(), r.c_str(), r.c_str(), "/tmp/"},
       {nullptr, nullptr, nullptr, "/tmp/"},
       {u_slash.c_str(), nullptr, nullptr, u + "//"},
       {file.c_str(), nullptr, u.c_str(), u + "/"},
       {unsearchable.c_str(), nullptr, nullptr, "/tmp/", true},
+      {unreadable.c_str(), nullptr, nullptr, "/tmp/", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);

@@ -1,0 +1,75 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/start_chain.h"
+
+namespace {
+
+char* append_decimal(char* out, unsigned long long value) {
+  char digits[24];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// The parent of `pid` as /proc tells it, or -1.
+pid_t parent_of(pid_t pid) {
+  char name[40] = "/proc/";
+  strcpy(append_decimal(name + strlen(name), static_cast<unsigned long long>(pid)), "/stat");
+  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[512];
+  ssize_t length = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (length <= 0) return -1;
+  text[length] = '\0';
+  // The command name before the state may hold spaces and ')' of its own.
+  const char* name_end = strrchr(text, ')');
+  int parent = 0;
+  if (name_end == nullptr || sscanf(name_end + 1, " %*c %d", &parent) != 1) return -1;
+  return parent;
+}
+
+}  // namespace
+
+// Whether `wrapper` is this process's parent or an ancestor further up: a
+// wrapper that has ended leaves a chain its tool's offspring may still carry.
+// Where /proc cannot tell, a live process of that number counts, erring
+// towards the refusal: a wrong one costs a line, a missed one a chain.
+bool waits_above(unsigned long long wrapper_id) {
+  auto wrapper = static_cast<pid_t>(wrapper_id);
+  pid_t ancestor = getppid();
+  for (int depth = 0; depth < 4096 && ancestor > 0; ++depth) {
+    if (ancestor == wrapper) return true;
+    if (ancestor == 1) return false;
+    ancestor = parent_of(ancestor);
+  }
+  if (ancestor < 0) return kill(wrapper, 0) == 0 || errno == EPERM;
+  return false;
+}
+
+bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  *device = static_cast<unsigned long long>(info.st_dev);
+  *index = static_cast<unsigned long long>(info.st_ino);
+  return true;
+}
+
+unsigned long long own_process_id() {
+  return static_cast<unsigned long long>(getpid());
+}
+
+char** hand_over_environment(char** environment, const char*) {
+  return environment;
+}

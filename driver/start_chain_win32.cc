@@ -1,0 +1,67 @@
+#include <windows.h>
+// clang-format off
+#include <tlhelp32.h>
+// clang-format on
+
+#include <cstdlib>
+
+#include "driver/start_chain.h"
+#include "support/win32_text.h"
+
+// Volume serial number and file index: the same file under every link.
+bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
+  wchar_t* wide = utf8_to_wide(path);
+  HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  free(wide);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(file, &info) != FALSE;
+  CloseHandle(file);
+  if (!known) return false;
+  *device = info.dwVolumeSerialNumber;
+  *index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+unsigned long long own_process_id() {
+  return GetCurrentProcessId();
+}
+
+// The system's process list keeps each process's parent: one snapshot gives
+// the whole line of ancestors.
+bool waits_above(unsigned long long wrapper) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  DWORD current = GetCurrentProcessId();
+  bool above = false;
+  for (int depth = 0; depth < 4096 && !above; ++depth) {
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+      if (entry.th32ProcessID == current) {
+        parent = entry.th32ParentProcessID;
+        break;
+      }
+    }
+    if (parent == 0 || parent == current) break;
+    above = parent == wrapper;
+    current = parent;
+  }
+  CloseHandle(snapshot);
+  return above;
+}
+
+// The C runtime's environment is in the system's code page, so a block built
+// from it would garble the tool's variables on the way to UTF-16. The entry
+// goes into the wrapper's own environment instead, which the tool inherits.
+char** hand_over_environment(char**, const char* text) {
+  const char* equals = text;
+  while (*equals != '=') ++equals;
+  wchar_t* value = utf8_to_wide(equals + 1);
+  SetEnvironmentVariableW(L"VESK_WRAPPER_CHAIN", value);
+  free(value);
+  return nullptr;
+}
