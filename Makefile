@@ -11,7 +11,7 @@ WIN_BUILD ?= build-win
 WIN_TOOLCHAIN = cmake/x86_64-w64-mingw32.cmake
 WINE_PREFIX = $(abspath $(WIN_BUILD))/wine-prefix
 
-.PHONY: configure build demo check bench clean check-windows configure-windows package
+.PHONY: configure build demo check bench clean check-windows configure-windows package stop-wine
 
 # A build folder keeps the generator it was first configured with.
 configure:
@@ -55,7 +55,12 @@ configure-windows:
 check-windows: configure-windows
 	@cmake --build $(WIN_BUILD) -j$(JOBS) $(WIN_NATIVE_FLAGS)
 	@status=0; ctest --test-dir $(WIN_BUILD) --output-on-failure -j$(JOBS) --timeout 300 || status=$$?; \
-	  WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -k 2>/dev/null; exit $$status
+	  $(MAKE) --no-print-directory stop-wine; exit $$status
+
+# Wine keeps its server's socket folder in /tmp under a name the prefix records.
+stop-wine:
+	@WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -k 2>/dev/null; WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -w 2>/dev/null; \
+	  if [ -s $(WINE_PREFIX)/wineserver ]; then rm -rf "/tmp/$$(cat $(WINE_PREFIX)/wineserver)"; fi; true
 
 # Relocatable archives of the installed trees: .tar.gz of the POSIX build and,
 # where the cross compiler is present or can be installed, .zip of the Windows one.
