@@ -28,3 +28,14 @@ bool same_path_component(const char* left, const char* right);
 
 // The first `c` in `text`, or its terminator.
 const char* find_or_end(const char* text, char c);
+
+// What separates the components of a path: '/', and on Windows '\\' too.
+bool is_path_separator(char c);
+
+// The first separator in `text`, or its terminator.
+const char* find_separator_or_end(const char* text);
+
+// Narrows the piece of a directory list at *start, *length bytes long, to the
+// directory it names as the system reads it; false when the system passes
+// such a piece over.
+bool trim_list_piece(const char** start, size_t* length);

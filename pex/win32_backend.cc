@@ -254,21 +254,23 @@ wchar_t* search_path(const wchar_t* name) {
 }
 
 // The file to start: with path_search and no directory in the name, the first
-// match in PATH; else the name itself. Null with errno ENOENT when there is
-// no such file.
+// match in PATH; else the name itself; in either case as system_path spells
+// it, so that ".." steps cannot push a tool the system can start past its
+// limit. Null with errno ENOENT when there is no such file.
 wchar_t* program_file(const char* program, bool path_search) {
   wchar_t* name = utf8_to_wide(program);
-  wchar_t* found = nullptr;
-  if (path_search && !has_directory(name)) {
-    found = search_path(name);
-  } else {
-    found = candidate_name(L"", 0, name);
+  wchar_t* found =
+      path_search && !has_directory(name) ? search_path(name) : candidate_name(L"", 0, name);
+  free(name);
+  if (found != nullptr) {
+    wchar_t* full = system_path(found);
+    free(found);
+    found = full;
     if (!is_file(found)) {
       free(found);
       found = nullptr;
     }
   }
-  free(name);
   if (found == nullptr) errno = ENOENT;
   return found;
 }

@@ -4,10 +4,15 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "support/environment.h"
 #include "support/platform.h"
 #include "support/temp_file.h"
 
 extern char** environ;
+
+const char* environment_value(const char* name) {
+  return getenv(name);
+}
 
 namespace {
 void* initial_break = nullptr;
