@@ -34,8 +34,9 @@ std::string take(char* text) {
 
 TEST(WindowsPaths, ListsAreCutAtSemicolonsOnly) {
   search_path list{};
-  load_search_path("C:\\tools;;D:/x/;e:\\y\\", &list);
-  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "./", "D:/x/", "e:\\y\\"}));
+  // Empty and quoted entries as installers leave them.
+  load_search_path(";C:\\tools;;D:/x/;\"e:\\y z\\\";", &list);
+  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "D:/x/", "e:\\y z\\"}));
 }
 
 TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
@@ -50,6 +51,12 @@ TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
   EXPECT_EQ(
       take(relocate_prefix_literal("D:/Opt Dir/bin/vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
       "D:/Opt Dir/bin/../lib/vesk/");
+  // Either slash splits; a prefix without its trailing separator names its parent.
+  EXPECT_EQ(
+      take(relocate_prefix_literal("D:\\Opt\\bin\\vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
+      "D:\\Opt\\bin\\../lib/vesk/");
+  EXPECT_EQ(take(relocate_prefix_literal("D:\\Opt\\binvesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
+            "D:\\Opt\\../lib/vesk/");
 }
 
 TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {

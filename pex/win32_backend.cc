@@ -271,6 +271,19 @@ wchar_t* program_file(const char* program, bool path_search) {
       found = nullptr;
     }
   }
+  // The system may refuse to start a program past MAX_PATH even in the long
+  // form; its short name, where the volume keeps them, fits more often.
+  if (found != nullptr && wcslen(found) >= MAX_PATH) {
+    DWORD size = GetShortPathNameW(found, nullptr, 0);
+    auto* short_name = static_cast<wchar_t*>(checked_alloc((size + 1) * sizeof(wchar_t)));
+    DWORD length = size > 0 ? GetShortPathNameW(found, short_name, size) : 0;
+    if (length > 0 && length < size && length < MAX_PATH + 4) {
+      free(found);
+      found = short_name;
+    } else {
+      free(short_name);
+    }
+  }
   if (found == nullptr) errno = ENOENT;
   return found;
 }
