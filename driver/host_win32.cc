@@ -12,6 +12,7 @@
 #include "pex/win32_backend.h"
 #include "support/alloc.h"
 #include "support/concat.h"
+#include "support/diagnostics.h"
 #include "support/environment.h"
 #include "support/temp_file.h"
 #include "support/win32_text.h"
@@ -183,8 +184,8 @@ int exit_status_of(int status, const char* tool_path) {
   auto code = static_cast<DWORD>(status);
   for (const exception_name& known : exception_names) {
     if (known.code == code) {
-      fprintf(stderr, "%s terminated with exception 0x%08lX [%s]\n", tool_path,
-              static_cast<unsigned long>(code), known.text);
+      print_error("%s terminated with exception 0x%08lX [%s]\n", tool_path,
+                  static_cast<unsigned long>(code), known.text);
       break;
     }
   }

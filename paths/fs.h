@@ -39,3 +39,8 @@ const char* find_separator_or_end(const char* text);
 // directory it names as the system reads it; false when the system passes
 // such a piece over.
 bool trim_list_piece(const char** start, size_t* length);
+
+// Windows: the system's final name of a file ("\\?\C:\...", "\\?\UNC\server\...")
+// spelled as the relocation reads paths, into `resolved` (resolved_path_size
+// bytes): no long-form prefix, '/' for each backslash. False when it does not fit.
+bool spell_final_path(wchar_t* final_path, char* resolved);

@@ -96,17 +96,7 @@ bool same_path_component(const char* left, const char* right) {
 
 // Links and junctions resolved by the system; the result is spelled with '/'
 // (the relocation splits on it alone) and without the "\\?\" the system adds.
-bool resolve_path(const char* path, char* resolved) {
-  wchar_t* wide = wide_path(path);
-  HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  free(wide);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  wchar_t final_path[resolved_path_size];
-  DWORD length =
-      GetFinalPathNameByHandleW(file, final_path, resolved_path_size, FILE_NAME_NORMALIZED);
-  CloseHandle(file);
-  if (length == 0 || length >= resolved_path_size) return false;
+bool spell_final_path(wchar_t* final_path, char* resolved) {
   wchar_t* start = final_path;
   if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
     start += 6;
@@ -123,6 +113,20 @@ bool resolve_path(const char* path, char* resolved) {
   for (char* p = resolved; *p != '\0'; ++p)
     if (*p == '\\') *p = '/';
   return true;
+}
+
+bool resolve_path(const char* path, char* resolved) {
+  wchar_t* wide = wide_path(path);
+  HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  free(wide);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  wchar_t final_path[resolved_path_size];
+  DWORD length =
+      GetFinalPathNameByHandleW(file, final_path, resolved_path_size, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= resolved_path_size) return false;
+  return spell_final_path(final_path, resolved);
 }
 
 char* canonical_path_copy(const char* path) {

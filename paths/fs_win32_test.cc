@@ -69,6 +69,11 @@ TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
       take(canonical_path_copy((dir.string() + "\\sub\\..\\sub\\tool.exe").c_str()));
   EXPECT_EQ(resolved, fs::canonical(dir / "sub" / "tool.exe").generic_string());
   EXPECT_EQ(take(canonical_path_copy("no\\such\\file")), "no/such/file");
+  // A share as the system names it, which Wine cannot make.
+  wchar_t share[] = L"\\\\?\\UNC\\server\\share\\tool.exe";
+  char spelled[resolved_path_size];
+  ASSERT_TRUE(spell_final_path(share, spelled));
+  EXPECT_STREQ(spelled, "//server/share/tool.exe");
 
   // A directory of the sought name is passed over; the file in the next entry is found.
   fs::create_directories(dir / "first" / "tool.exe");

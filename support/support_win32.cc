@@ -8,12 +8,15 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
 #include "support/alloc.h"
+#include "support/diagnostics.h"
 #include "support/environment.h"
 #include "support/platform.h"
 #include "support/temp_file.h"
@@ -60,6 +63,32 @@ const char* environment_value(const char* name) {
   for (char** entry = held_environment(); *entry != nullptr; ++entry)
     if (_strnicmp(*entry, name, length) == 0 && (*entry)[length] == '=') return *entry + length + 1;
   return nullptr;
+}
+
+// A console takes narrow text in its own code page, which need not hold what
+// the user typed: it gets the line in UTF-16 instead.
+void print_error(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int length = vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  if (length < 0) return;
+  auto* text = static_cast<char*>(checked_alloc(static_cast<size_t>(length) + 1));
+  va_start(arguments, format);
+  vsnprintf(text, static_cast<size_t>(length) + 1, format, arguments);
+  va_end(arguments);
+  HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+  DWORD mode = 0;
+  if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+    fflush(stderr);
+    wchar_t* wide = utf8_to_wide(text);
+    DWORD written = 0;
+    WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &written, nullptr);
+    free(wide);
+  } else {
+    fputs(text, stderr);
+  }
+  free(text);
 }
 
 void note_allocation_base() {
