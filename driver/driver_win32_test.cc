@@ -14,6 +14,7 @@
 
 #include "driver/config.h"
 #include "driver/tool_signals.h"
+#include "support/win32_text.h"
 
 namespace fs = std::filesystem;
 
@@ -24,11 +25,27 @@ using Strings = std::vector<std::string>;
 const Strings tools = {"nm", "ranlib", "ar"};
 const std::string versioned = std::string(configured_target) + "/" + configured_version + "/";
 
+// WTF-8 both ways, as the programs hold text, so a lone surrogate survives.
 std::wstring wide(const std::string& text) {
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring out(static_cast<size_t>(size - 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
+  wchar_t* converted = utf8_to_wide(text.c_str());
+  std::wstring out = converted;
+  free(converted);
   return out;
+}
+
+std::string utf8(const std::wstring& text) {
+  char* converted = wide_to_utf8(text.c_str());
+  std::string out = converted;
+  free(converted);
+  return out;
+}
+
+// The response file as the tools read it: in the ANSI code page.
+std::string from_ansi(const std::string& text) {
+  int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+  return utf8(out);
 }
 
 std::string read_file(const fs::path& path) {
@@ -101,6 +118,7 @@ struct RunOptions {
   std::string input = {};
   bool no_standard_handles = false;
   HANDLE inherited = nullptr;  // also handed to the program, under its own value
+  fs::path cwd = {};           // the test's own when empty
 };
 
 class WindowsWrapperTest : public testing::Test {
@@ -122,7 +140,7 @@ class WindowsWrapperTest : public testing::Test {
   }
 
   // Spelled with '/' throughout, as the wrapper's relocation spells paths.
-  static std::string slashed(const fs::path& path) { return path.generic_string(); }
+  static std::string slashed(const fs::path& path) { return utf8(path.generic_wstring()); }
   static std::string tool_dir(const fs::path& root) {
     return slashed(root) + "/bin/" + VESK_EXEC_FROM_BIN + versioned + "../../../../" +
            configured_target + "/bin/";
@@ -198,9 +216,10 @@ class WindowsWrapperTest : public testing::Test {
     }
     PROCESS_INFORMATION process = {};
     std::wstring application = wide(options.program);
-    BOOL started = CreateProcessW(
-        application.empty() ? nullptr : application.c_str(), command.data(), nullptr, nullptr, TRUE,
-        CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &process);
+    BOOL started =
+        CreateProcessW(application.empty() ? nullptr : application.c_str(), command.data(), nullptr,
+                       nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, env.data(),
+                       options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &process);
     EXPECT_TRUE(started) << GetLastError();
     CloseHandle(in);
     CloseHandle(err);
@@ -260,6 +279,7 @@ TEST_F(WindowsWrapperTest, EveryArgumentReachesTheToolUnchanged) {
        "c:\\dir\\"},
       {"*", "?.o", "@not-a-file", "%PATH%", "^&|<>", "\xc3\xbc\xc3\xb1\xc3\xaf",
        "\xe6\x97\xa5\xe6\x9c\xac"},
+      {"lone\xed\xa0\x80.o", "\xed\xbf\xbf", "pair\xf0\x9f\x98\x80"},  // U+D800, U+DFFF alone
   };
   for (const std::string& tool : tools) {
     for (const Strings& args : cases) {
@@ -278,10 +298,19 @@ TEST_F(WindowsWrapperTest, EveryArgumentReachesTheToolUnchanged) {
 // once the tool has ended. One that still fits passes as it is.
 TEST_F(WindowsWrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
   build_tree();
-  for (size_t own_length : {30000u, 32700u}) {
+  // A plain file is no temp folder; the next variable's accented one is.
+  fs::path temp = base_ / L"Jos\u00e9 temp";
+  fs::create_directories(temp);
+  std::ofstream(base_ / "plain file") << "x";
+  const Strings temp_env = {"TMPDIR=" + slashed(base_ / "plain file"), "TMP=" + slashed(temp)};
+  // The tool's line exactly at the limit still passes as it is.
+  size_t exact = 32767 + quoted(wide(program())).size() -
+                 quoted(wide(tool_dir(root_) + "nm.exe")).size() - 10 -
+                 quoted(wide(plugin_path(root_))).size();
+  for (size_t own_length : {size_t{30000}, exact, size_t{32700}}) {
     SCOPED_TRACE(own_length);
-    Strings args;
-    std::wstring command = quoted(wide(program()));
+    Strings args = {"", "caf\xc3\xa9.o"};
+    std::wstring command = quoted(wide(program())) + L" \"\" caf\u00e9.o";
     for (size_t i = 0; command.size() + 1 < own_length; ++i) {
       std::string arg = std::to_string(i) + std::string(500, i % 2 ? ' ' : 'x') + "\"'\\" +
                         (i == 3 ? "" : "\xc3\xa9");
@@ -290,21 +319,26 @@ TEST_F(WindowsWrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
       command += L" " + quoted(wide(arg));
       args.push_back(arg);
     }
-    args.insert(args.begin(), "");
     fs::remove(record_);
     fs::remove(record_.string() + ".rsp");
-    Outcome outcome = run_installed("nm", args);
+    Outcome outcome = run_installed("nm", args, temp_env);
     EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
     Strings seen = recorded();
-    if (own_length == 30000) {
+    if (own_length != 32700) {
       EXPECT_EQ(seen, expected_args(root_, "nm", args));
       continue;
     }
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(Strings(seen.begin(), seen.begin() + 3), expected_args(root_, "nm", {}));
-    ASSERT_EQ(seen[3][0], '@');
-    EXPECT_EQ(parse_response(read_file(record_.string() + ".rsp")), args);
+    EXPECT_EQ(seen[3].substr(0, slashed(temp).size() + 2), "@" + slashed(temp) + "/");
+    EXPECT_EQ(parse_response(from_ansi(read_file(record_.string() + ".rsp"))), args);
     EXPECT_FALSE(fs::exists(fs::u8path(seen[3].substr(1))));
+    // A character the code page cannot hold would reach the tool as another.
+    if (GetACP() == CP_UTF8) continue;
+    args[1] = "\xe6\x97\xa5.o";
+    outcome = run_installed("nm", args, temp_env);
+    EXPECT_EQ(outcome.exit_code, 1u);
+    EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm.exe: write response file\n");
   }
 }
 
@@ -318,12 +352,35 @@ TEST_F(WindowsWrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
   EXPECT_EQ(missing.exit_code, 1u);
   EXPECT_EQ(missing.err, program() + ": Cannot find binary '" + prefixed + "'\n");
 
-  fs::copy_file(STAND_IN_TOOL_PATH, on_path / prefixed);
-  std::string path_value = "Z:\\no\\such\\dir;" + on_path.string() + ";C:\\windows";
-  Outcome found = run_installed("nm", {"x.o"}, {"PATH=" + path_value});
-  EXPECT_EQ(found.exit_code, 0u);
-  EXPECT_EQ(recorded(),
-            (Strings{on_path.string() + "/" + prefixed, "--plugin", plugin_path(root_), "x.o"}));
+  // Quotes around an entry are the system's, not the folder's; an empty entry
+  // is no folder at all, though the current one holds the tool.
+  const std::string dir = on_path.string(), accented = slashed(base_ / L"Jos\u00e9");
+  fs::create_directories(base_ / "cwd");
+  fs::create_directories(base_ / L"Jos\u00e9");
+  for (const fs::path& holder : {on_path, base_ / "cwd", base_ / L"Jos\u00e9"})
+    fs::copy_file(STAND_IN_TOOL_PATH, holder / prefixed);
+  struct Case {
+    std::string entry;
+    std::string found;  // empty: not found
+  };
+  const Case cases[] = {
+      {"PATH=Z:\\no\\such\\dir;" + dir + ";C:\\windows", dir + "/"},
+      {"PATH=" + accented, accented + "/"},
+      {"PATH=C:\\windows;\"" + dir + "\"", dir + "/"},
+      {"Path=" + dir, dir + "/"},
+      {"PATH=;Z:\\no\\such;;", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry);
+    fs::remove(record_);
+    Strings env = base_env();
+    env.push_back(c.entry);
+    Outcome found = run({program(), {program(), "x.o"}, env, "", false, nullptr, base_ / "cwd"});
+    EXPECT_EQ(found.exit_code, c.found.empty() ? 1u : 0u) << found.err;
+    if (!c.found.empty()) {
+      EXPECT_EQ(recorded(), (Strings{c.found + prefixed, "--plugin", plugin_path(root_), "x.o"}));
+    }
+  }
 
   fs::remove(plugin_path(root_));
   Outcome no_plugin = run_installed("nm", {});
@@ -332,41 +389,62 @@ TEST_F(WindowsWrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
 }
 
 // The program's own location comes from the system, whatever argv[0] says;
-// spaces, a moved tree and an argv[0] that names nothing change nothing.
+// spaces, a moved tree, an accented or deep folder and an argv[0] that names
+// nothing change nothing. VESK_EXEC_PREFIX names the program's directory, as
+// on any host, spelled with either slash.
 TEST_F(WindowsWrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
   build_tree();
-  fs::path moved = base_ / "moved here" / "tree";
-  fs::create_directories(moved.parent_path());
-  fs::rename(root_, moved);
-  std::string exe = slashed(moved / "bin/vesk-nm.exe");
-  Strings env = base_env();
+  const fs::path moved = base_ / "moved here" / "tree", accented = base_ / L"Jos\u00e9" / "tree";
+  // The tool's path with its ".." steps is past MAX_PATH; the file's own is not.
+  const fs::path deep = base_ / std::string(220 - slashed(base_).size() - 1, 'd');
   struct Case {
     const char* label;
-    std::string application;
-    std::string argv0;
-    Strings extra_env;
+    fs::path tree;
+    bool by_name;
+    std::string prefix;
   };
   const Case cases[] = {
-      {"full path", exe, exe, {}},
-      {"argv[0] names nothing", exe, "vesk-nm", {}},
+      {"full path", moved, false, ""},
+      {"argv[0] names nothing", moved, true, ""},
+      {"exec prefix", moved, false, slashed(moved / "bin") + "/"},
+      {"accented exec prefix", accented, false, utf8((accented / "bin").wstring()) + "\\"},
+      {"deep installation", deep, false, ""},
   };
+  fs::path tree = root_;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
+    fs::create_directories(c.tree.parent_path());
+    if (tree != c.tree) fs::rename(tree, c.tree);
+    tree = c.tree;
     fs::remove(record_);
-    Strings case_env = env;
-    case_env.insert(case_env.end(), c.extra_env.begin(), c.extra_env.end());
-    Outcome outcome = run({c.application, {c.argv0, "a"}, case_env});
+    Strings env = base_env();
+    if (!c.prefix.empty()) env.push_back("VESK_EXEC_PREFIX=" + c.prefix);
+    std::string exe = slashed(tree / "bin/vesk-nm.exe");
+    Outcome outcome = run({exe, {c.by_name ? "vesk-nm" : exe, "a"}, env});
     EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
-    EXPECT_EQ(recorded(), expected_args(moved, "nm", {"a"}));
+    EXPECT_EQ(recorded(), expected_args(tree, "nm", {"a"}));
   }
 
-  // VESK_EXEC_PREFIX names the program's directory, as on any host.
+  // A prefix of no folder, without its trailing separator, never becomes a
+  // path from the current folder, which here holds a decoy tree.
+  const std::string work = slashed(base_ / "decoy" / "work") + "/";
+  const fs::path decoy_tool = fs::path(work + VESK_EXEC_FROM_BIN + versioned + "../../../../" +
+                                       configured_target + "/bin/nm.exe")
+                                  .lexically_normal();
+  const fs::path decoy_plugin =
+      fs::path(work + VESK_LIBEXEC_FROM_BIN + versioned + plugin_file_name).lexically_normal();
+  fs::create_directories(work);
+  fs::create_directories(decoy_tool.parent_path());
+  fs::create_directories(decoy_plugin.parent_path());
+  fs::copy_file(STAND_IN_TOOL_PATH, decoy_tool);
+  std::ofstream(decoy_plugin) << "plugin";
   fs::remove(record_);
-  Strings prefixed_env = env;
-  prefixed_env.push_back("VESK_EXEC_PREFIX=" + slashed(moved / "bin") + "/");
-  Outcome outcome = run({exe, {exe}, prefixed_env});
-  EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
-  EXPECT_EQ(recorded(), expected_args(moved, "nm", {}));
+  Strings env = base_env();
+  env.push_back("VESK_EXEC_PREFIX=" + (base_ / "nowhere" / "bin").string());
+  std::string exe = slashed(tree / "bin/vesk-nm.exe");
+  Outcome outcome = run({exe, {exe}, env, "", false, nullptr, work});
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_FALSE(fs::exists(record_));
 }
 
 // Every code passes on, all 32 bits; an exception is named, its code kept.
@@ -433,19 +511,18 @@ TEST_F(WindowsWrapperTest, ToolDoesNotOutliveTheWrapper) {
 // runs when the caller gave us none.
 TEST_F(WindowsWrapperTest, ToolInheritsOnlyItsStandardHandles) {
   build_tree();
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE event = CreateEventW(&inherit, TRUE, FALSE, nullptr);
-  ASSERT_NE(event, nullptr);
+  HANDLE marker = inheritable_file(base_ / "scratch" / "handle-marker", true);
+  ASSERT_NE(marker, INVALID_HANDLE_VALUE);
   Strings env = base_env();
-  env.push_back("STAND_IN_HANDLE=" + std::to_string(reinterpret_cast<uintptr_t>(event)));
+  env.push_back("STAND_IN_HANDLE=" + std::to_string(reinterpret_cast<uintptr_t>(marker)));
   env.push_back("STAND_IN_ECHO=1");
   // The stand-in run directly with inheritance sees the handle: the check can fail.
   std::string tool = tool_dir(root_) + "nm.exe";
-  EXPECT_EQ(run({tool, {tool}, env, "", false, event}).out, "leaked");
-  Outcome outcome = run({program(), {program()}, env, "piped input\n", false, event});
+  EXPECT_EQ(run({tool, {tool}, env, "", false, marker}).out, "leaked");
+  Outcome outcome = run({program(), {program()}, env, "piped input\n", false, marker});
   EXPECT_EQ(outcome.out, "piped input\n");
   EXPECT_EQ(outcome.exit_code, 0u);
-  CloseHandle(event);
+  CloseHandle(marker);
 
   Outcome bare = run({program(), {program()}, {base_env()[0], "STAND_IN_EXIT=5"}, "", true});
   EXPECT_EQ(bare.exit_code, 5u);

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include "pex/win32_backend.h"
 #include "support/alloc.h"
 #include "support/concat.h"
+#include "support/diagnostics.h"
+#include "support/environment.h"
 #include "support/temp_file.h"
 #include "support/win32_text.h"
 
@@ -39,26 +42,47 @@ wchar_t* module_file_name() {
 }
 
 // The response-file quoting the target's tools read: arguments separated by
-// white space, a backslash taking the next character as it is.
-void write_quoted(FILE* out, const char* argument) {
-  if (argument[0] == '\0') fputs("''", out);
-  for (const char* c = argument; *c != '\0'; ++c) {
-    if (strchr(" \t\n\r\v\f'\"\\", *c) != nullptr) fputc('\\', out);
-    fputc(*c, out);
+// white space, a backslash taking the next character as it is. The tools read
+// the file in their ANSI code page, which is the system's: an argument goes
+// in that code page, and one holding a character the code page cannot hold
+// is refused (false, errno EILSEQ), since any stand-in character would name
+// another file.
+bool write_quoted(FILE* out, const char* argument) {
+  UINT code_page = GetACP();
+  wchar_t* wide = utf8_to_wide(argument);
+  BOOL lossy = FALSE;
+  BOOL* lossy_out = code_page == CP_UTF8 ? nullptr : &lossy;
+  DWORD flags = code_page == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  int size = WideCharToMultiByte(code_page, flags, wide, -1, nullptr, 0, nullptr, lossy_out);
+  char* text = static_cast<char*>(checked_alloc(size > 0 ? static_cast<size_t>(size) : 1));
+  bool held = size > 0 && !lossy &&
+              WideCharToMultiByte(code_page, flags, wide, -1, text, size, nullptr, nullptr) == size;
+  free(wide);
+  if (held) {
+    if (text[0] == '\0') fputs("''", out);
+    for (const char* c = text; *c != '\0'; ++c) {
+      if (strchr(" \t\n\r\v\f'\"\\", *c) != nullptr) fputc('\\', out);
+      fputc(*c, out);
+    }
+    fputc('\n', out);
   }
-  fputc('\n', out);
+  free(text);
+  if (!held) errno = EILSEQ;
+  return held;
 }
 
-// The caller's arguments, written to a fresh file; its name, or null.
+// The caller's arguments, written to a fresh file; its name, or null with errno set.
 char* write_response_file(char* const* arguments) {
   char* name = reserve_temp_file(".rsp");
   wchar_t* wide = utf8_to_wide(name);
   FILE* out = _wfopen(wide, L"wb");
   bool written = out != nullptr;
-  if (written) {
-    for (char* const* argument = arguments; *argument != nullptr; ++argument)
-      write_quoted(out, *argument);
-    written = fclose(out) == 0;
+  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
+    written = write_quoted(out, *argument);
+  int saved_errno = errno;
+  if (out != nullptr && fclose(out) != 0 && written) {
+    written = false;
+    saved_errno = errno;
   }
   if (!written) {
     DeleteFileW(wide);
@@ -66,6 +90,7 @@ char* write_response_file(char* const* arguments) {
     name = nullptr;
   }
   free(wide);
+  errno = saved_errno;
   return name;
 }
 
@@ -100,13 +125,13 @@ constexpr exception_name exception_names[] = {
 }  // namespace
 
 char** process_environment() {
-  return _environ;
+  return held_environment();
 }
 
 // The system spells the variable "Path" as often as "PATH"; its own lookup
 // ignores letter case.
 const char* path_value(const char* found) {
-  return found != nullptr ? found : getenv("PATH");
+  return found != nullptr ? found : environment_value("PATH");
 }
 
 // The module's own file: a caller may set argv[0] to anything, and a bare
@@ -159,8 +184,8 @@ int exit_status_of(int status, const char* tool_path) {
   auto code = static_cast<DWORD>(status);
   for (const exception_name& known : exception_names) {
     if (known.code == code) {
-      fprintf(stderr, "%s terminated with exception 0x%08lX [%s]\n", tool_path,
-              static_cast<unsigned long>(code), known.text);
+      print_error("%s terminated with exception 0x%08lX [%s]\n", tool_path,
+                  static_cast<unsigned long>(code), known.text);
       break;
     }
   }

@@ -2,7 +2,8 @@
 // each ended by a NUL byte) to the file named by STAND_IN_RECORD, and the
 // contents of every "@file" argument to that name with ".rsp" added; copies
 // standard input to standard output when STAND_IN_ECHO is set; writes "leaked"
-// to standard output when the handle value in STAND_IN_HANDLE is valid here;
+// to standard output when the handle value in STAND_IN_HANDLE names the test's
+// file "handle-marker" here;
 // then ends by the exception STAND_IN_EXCEPTION names, waits forever with
 // STAND_IN_WAIT, or exits with STAND_IN_EXIT (any 32-bit value, default 0).
 #include <windows.h>
@@ -12,13 +13,24 @@
 #include <cstring>
 #include <string>
 
+#include "support/win32_text.h"
+
 namespace {
 
+// WTF-8, so that a lone surrogate is recorded as it came.
 std::string utf8(const wchar_t* text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
-  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+  char* narrow = wide_to_utf8(text);
+  std::string out = narrow;
+  free(narrow);
   return out;
+}
+
+// A handle value of the test's may well be some other handle of ours: only
+// the test's own file, "handle-marker", counts as the handle leaked.
+bool names_marker(HANDLE handle) {
+  wchar_t name[MAX_PATH * 4];
+  DWORD length = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 4, 0);
+  return length > 0 && length < MAX_PATH * 4 && wcsstr(name, L"\\handle-marker") != nullptr;
 }
 
 void append_file_to(FILE* out, const wchar_t* name) {
@@ -40,9 +52,16 @@ int recurse(int depth) {
 }
 #pragma GCC diagnostic pop
 
+// A debugger the system starts for an unhandled exception would inherit our
+// handles and outlive us.
+LONG WINAPI end_at_once(EXCEPTION_POINTERS*) {
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 [[noreturn]] void end_by(const char* kind) {
   // No debugger, no dialog: the process simply ends with the exception's code.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(end_at_once);
   if (strcmp(kind, "access") == 0) *static_cast<volatile int*>(nullptr) = 1;
   if (strcmp(kind, "stack") == 0) recurse(0);
   if (strcmp(kind, "illegal") == 0) __builtin_trap();
@@ -74,9 +93,8 @@ int wmain(int argc, wchar_t** argv) {
       if (!WriteFile(out, buffer, got, &put, nullptr) || put != got) return 122;
   }
   if (const char* value = getenv("STAND_IN_HANDLE")) {
-    DWORD flags;
     auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(value, nullptr, 0)));
-    if (GetHandleInformation(handle, &flags)) fputs("leaked", stdout);
+    if (names_marker(handle)) fputs("leaked", stdout);
     fflush(stdout);
   }
   if (const char* kind = getenv("STAND_IN_EXCEPTION")) end_by(kind);

@@ -14,6 +14,7 @@
 #include "paths/search_path.h"
 #include "support/alloc.h"
 #include "support/concat.h"
+#include "support/diagnostics.h"
 
 namespace {
 
@@ -101,13 +102,13 @@ int wrapper_main(int argc, char** argv) {
 
   char* plugin_path = locate_file(&toolchain_dirs, plugin_file_name, R_OK);
   if (plugin_path == nullptr) {
-    fprintf(stderr, "%s: Cannot find plugin '%s'\n", name_for_messages(argv0), plugin_file_name);
+    print_error("%s: Cannot find plugin '%s'\n", name_for_messages(argv0), plugin_file_name);
     exit(1);
   }
   if (env.chain != nullptr) {
     if (const char* file = file_that_led_back(env.chain, plugin_path)) {
-      fprintf(stderr, "%s: Cannot run '%s': it leads back to a wrapper of this installation\n",
-              name_for_messages(argv0), file);
+      print_error("%s: Cannot run '%s': it leads back to a wrapper of this installation\n",
+                  name_for_messages(argv0), file);
       exit(1);
     }
   }
@@ -117,13 +118,13 @@ int wrapper_main(int argc, char** argv) {
     char* prefixed_name = concat_strings(configured_target, "-", wrapped_tool_name, nullptr);
     tool_path = locate_file(&path_dirs, prefixed_name, X_OK);
     if (tool_path == nullptr) {
-      fprintf(stderr, "%s: Cannot find binary '%s'\n", name_for_messages(argv0), prefixed_name);
+      print_error("%s: Cannot find binary '%s'\n", name_for_messages(argv0), prefixed_name);
       exit(1);
     }
   }
   if (is_this_program(tool_path)) {
-    fprintf(stderr, "%s: Cannot run '%s': it is this program itself\n", name_for_messages(argv0),
-            tool_path);
+    print_error("%s: Cannot run '%s': it is this program itself\n", name_for_messages(argv0),
+                tool_path);
     exit(1);
   }
 
@@ -149,7 +150,7 @@ int wrapper_main(int argc, char** argv) {
   const char* failure =
       run_tool(tool_path, tool_argv, tool_environment, pipeline_name, &status, &error_code);
   if (failure != nullptr) {
-    fprintf(stderr, "Error running %s: %s\n", tool_path, failure);
+    print_error("Error running %s: %s\n", tool_path, failure);
     return 1;
   }
   end_like_tool(status);

@@ -28,3 +28,19 @@ bool same_path_component(const char* left, const char* right);
 
 // The first `c` in `text`, or its terminator.
 const char* find_or_end(const char* text, char c);
+
+// What separates the components of a path: '/', and on Windows '\\' too.
+bool is_path_separator(char c);
+
+// The first separator in `text`, or its terminator.
+const char* find_separator_or_end(const char* text);
+
+// Narrows the piece of a directory list at *start, *length bytes long, to the
+// directory it names as the system reads it; false when the system passes
+// such a piece over.
+bool trim_list_piece(const char** start, size_t* length);
+
+// Windows: the system's final name of a file ("\\?\C:\...", "\\?\UNC\server\...")
+// spelled as the relocation reads paths, into `resolved` (resolved_path_size
+// bytes): no long-form prefix, '/' for each backslash. False when it does not fit.
+bool spell_final_path(wchar_t* final_path, char* resolved);

@@ -29,6 +29,19 @@ const char* find_or_end(const char* text, char c) {
   return strchrnul(text, c);
 }
 
+bool is_path_separator(char c) {
+  return c == '/';
+}
+
+const char* find_separator_or_end(const char* text) {
+  return strchrnul(text, '/');
+}
+
+// An empty piece stays: it names the current directory.
+bool trim_list_piece(const char**, size_t*) {
+  return true;
+}
+
 bool same_path_component(const char* left, const char* right) {
   return strcmp(left, right) == 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "paths/fs.h"
 #include "paths/relocate.h"
@@ -13,8 +14,17 @@ const char path_list_separator = ';';
 
 namespace {
 
-DWORD attributes_of(const char* path) {
+// A path the system would refuse as too long goes to it in its long form.
+wchar_t* wide_path(const char* path) {
   wchar_t* wide = utf8_to_wide(path);
+  if (wcslen(wide) < MAX_PATH) return wide;
+  wchar_t* full = system_path(wide);
+  free(wide);
+  return full;
+}
+
+DWORD attributes_of(const char* path) {
+  wchar_t* wide = wide_path(path);
   DWORD attributes = GetFileAttributesW(wide);
   free(wide);
   return attributes;
@@ -47,7 +57,7 @@ bool is_usable_file(const char* path, int mode) {
 }
 
 bool is_accessible(const char* path, int mode) {
-  wchar_t* wide = utf8_to_wide(path);
+  wchar_t* wide = wide_path(path);
   int result = _waccess(wide, access_mode(mode));
   free(wide);
   return result == 0;
@@ -56,6 +66,25 @@ bool is_accessible(const char* path, int mode) {
 const char* find_or_end(const char* text, char c) {
   while (*text != '\0' && *text != c) ++text;
   return text;
+}
+
+bool is_path_separator(char c) {
+  return c == '/' || c == '\\';
+}
+
+const char* find_separator_or_end(const char* text) {
+  while (*text != '\0' && !is_path_separator(*text)) ++text;
+  return text;
+}
+
+// Installers quote entries that hold a blank and leave empty ones behind; the
+// system drops the quotes and never reads an empty entry as the current folder.
+bool trim_list_piece(const char** start, size_t* length) {
+  if (*length >= 2 && (*start)[0] == '"' && (*start)[*length - 1] == '"') {
+    ++*start;
+    *length -= 2;
+  }
+  return *length > 0;
 }
 
 // The file system ignores letter case, and either slash separates.
@@ -67,8 +96,27 @@ bool same_path_component(const char* left, const char* right) {
 
 // Links and junctions resolved by the system; the result is spelled with '/'
 // (the relocation splits on it alone) and without the "\\?\" the system adds.
+bool spell_final_path(wchar_t* final_path, char* resolved) {
+  wchar_t* start = final_path;
+  if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
+    start += 6;
+    start[0] = L'\\';
+  } else if (wcsncmp(start, L"\\\\?\\", 4) == 0) {
+    start += 4;
+  }
+  char* narrow = wide_to_utf8(start);
+  size_t size = strlen(narrow) + 1;
+  bool fits = size <= resolved_path_size;
+  if (fits) memcpy(resolved, narrow, size);
+  free(narrow);
+  if (!fits) return false;
+  for (char* p = resolved; *p != '\0'; ++p)
+    if (*p == '\\') *p = '/';
+  return true;
+}
+
 bool resolve_path(const char* path, char* resolved) {
-  wchar_t* wide = utf8_to_wide(path);
+  wchar_t* wide = wide_path(path);
   HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   free(wide);
@@ -78,19 +126,7 @@ bool resolve_path(const char* path, char* resolved) {
       GetFinalPathNameByHandleW(file, final_path, resolved_path_size, FILE_NAME_NORMALIZED);
   CloseHandle(file);
   if (length == 0 || length >= resolved_path_size) return false;
-  wchar_t* start = final_path;
-  if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
-    start += 6;
-    start[0] = L'\\';
-  } else if (wcsncmp(start, L"\\\\?\\", 4) == 0) {
-    start += 4;
-  }
-  if (WideCharToMultiByte(CP_UTF8, 0, start, -1, resolved, resolved_path_size, nullptr, nullptr) <=
-      0)
-    return false;
-  for (char* p = resolved; *p != '\0'; ++p)
-    if (*p == '\\') *p = '/';
-  return true;
+  return spell_final_path(final_path, resolved);
 }
 
 char* canonical_path_copy(const char* path) {

@@ -34,8 +34,9 @@ std::string take(char* text) {
 
 TEST(WindowsPaths, ListsAreCutAtSemicolonsOnly) {
   search_path list{};
-  load_search_path("C:\\tools;;D:/x/;e:\\y\\", &list);
-  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "./", "D:/x/", "e:\\y\\"}));
+  // Empty and quoted entries as installers leave them.
+  load_search_path(";C:\\tools;;D:/x/;\"e:\\y z\\\";", &list);
+  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "D:/x/", "e:\\y z\\"}));
 }
 
 TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
@@ -50,6 +51,12 @@ TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
   EXPECT_EQ(
       take(relocate_prefix_literal("D:/Opt Dir/bin/vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
       "D:/Opt Dir/bin/../lib/vesk/");
+  // Either slash splits; a prefix without its trailing separator names its parent.
+  EXPECT_EQ(
+      take(relocate_prefix_literal("D:\\Opt\\bin\\vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
+      "D:\\Opt\\bin\\../lib/vesk/");
+  EXPECT_EQ(take(relocate_prefix_literal("D:\\Opt\\binvesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
+            "D:\\Opt\\../lib/vesk/");
 }
 
 TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
@@ -62,6 +69,11 @@ TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
       take(canonical_path_copy((dir.string() + "\\sub\\..\\sub\\tool.exe").c_str()));
   EXPECT_EQ(resolved, fs::canonical(dir / "sub" / "tool.exe").generic_string());
   EXPECT_EQ(take(canonical_path_copy("no\\such\\file")), "no/such/file");
+  // A share as the system names it, which Wine cannot make.
+  wchar_t share[] = L"\\\\?\\UNC\\server\\share\\tool.exe";
+  char spelled[resolved_path_size];
+  ASSERT_TRUE(spell_final_path(share, spelled));
+  EXPECT_STREQ(spelled, "//server/share/tool.exe");
 
   // A directory of the sought name is passed over; the file in the next entry is found.
   fs::create_directories(dir / "first" / "tool.exe");

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "paths/fs.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ char* join_relocated(char** program, int directory_count, char** bin, int bin_co
 // The buffer is heap storage so that a very long PATH cannot overflow the stack.
 bool find_program_in_path(const char* name, char** found) {
   *found = nullptr;
-  const char* path = getenv("PATH");
+  const char* path = environment_value("PATH");
   if (path == nullptr) return true;
 
   size_t name_length = strlen(name);
@@ -68,17 +69,19 @@ bool find_program_in_path(const char* name, char** found) {
   const char* element = path;
   for (;;) {
     const char* end = find_or_end(element, path_list_separator);
+    const char* start = element;
     size_t length = static_cast<size_t>(end - element);
+    bool read = trim_list_piece(&start, &length);
     if (length == 0) {
       memcpy(candidate, "./", 2);
       length = 2;
     } else {
-      memcpy(candidate, element, length);
-      if (element[length - 1] != '/') candidate[length++] = '/';
+      memcpy(candidate, start, length);
+      if (!is_path_separator(start[length - 1])) candidate[length++] = '/';
     }
     memcpy(candidate + length, name, name_length + 1);
 
-    if (is_executable_file(candidate)) {
+    if (read && is_executable_file(candidate)) {
       *found = candidate;
       return true;
     }
@@ -94,11 +97,11 @@ char** split_path_components(const char* path, int* count_out) {
   if (path == nullptr || path[0] == '\0') return nullptr;
 
   size_t runs = 0;
-  const char* p = find_or_end(path, '/');
+  const char* p = find_separator_or_end(path);
   while (*p != '\0') {
     ++runs;
-    while (*p == '/') ++p;
-    p = find_or_end(p, '/');
+    while (is_path_separator(*p)) ++p;
+    p = find_separator_or_end(p);
   }
   // The count must fit the int that callers receive.
   if (runs > INT_MAX - 2) return nullptr;
@@ -112,8 +115,8 @@ char** split_path_components(const char* path, int* count_out) {
 
   int count = 0;
   for (const char* start = path; *start != '\0';) {
-    const char* end = find_or_end(start, '/');
-    while (*end == '/') ++end;
+    const char* end = find_separator_or_end(start);
+    while (is_path_separator(*end)) ++end;
     size_t size = static_cast<size_t>(end - start);
     memcpy(storage, start, size);
     storage[size] = '\0';

@@ -34,7 +34,8 @@ bool find_program_in_path(const char* name, char** found);
 // a file of its own for it.
 char* running_program_path();
 
-// Splits on '/' only; each component keeps the whole run of '/' after it, so
+// Splits on '/' (on Windows on '\\' as well); each component keeps the whole
+// run of separators after it, so
 // joining them gives the path back. Returns a null-terminated array (count
 // through `count_out` when not null), or null when storage runs out or the
 // path is empty. The array and its components are one block: release it with

@@ -6,6 +6,7 @@
 
 #include "paths/fs.h"
 #include "support/alloc.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -85,16 +86,19 @@ void load_search_path(const char* string, search_path* list) {
   const char* piece = string;
   for (;;) {
     const char* end = find_or_end(piece, path_list_separator);
+    const char* start = piece;
     size_t length = static_cast<size_t>(end - piece);
-    if (length == 0) {
-      memcpy(buffer, "./", 3);
-    } else {
-      memcpy(buffer, piece, length);
-      if (!is_separator(piece[length - 1])) buffer[length++] = '/';
-      buffer[length] = '\0';
+    if (trim_list_piece(&start, &length)) {
+      if (length == 0) {
+        memcpy(buffer, "./", 3);
+      } else {
+        memcpy(buffer, start, length);
+        if (!is_separator(start[length - 1])) buffer[length++] = '/';
+        buffer[length] = '\0';
+      }
+      if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
+      append_search_dir(list, buffer);
     }
-    if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
-    append_search_dir(list, buffer);
     if (*end == '\0') break;
     piece = end + 1;
   }
@@ -102,7 +106,7 @@ void load_search_path(const char* string, search_path* list) {
 }
 
 void load_search_path_from_env(const char* variable, search_path* list) {
-  const char* value = getenv(variable);
+  const char* value = environment_value(variable);
   if (value != nullptr) load_search_path(value, list);
 }
 

@@ -26,7 +26,9 @@ void set_lookup_trace(bool on);
 void append_search_dir(search_path* list, const char* prefix);
 
 // Appends one entry per ':'-separated piece: an empty piece becomes "./", any
-// other piece gets a '/' unless it already ends with '/' or a backslash.
+// other piece gets a '/' unless it already ends with '/' or a backslash. On
+// Windows (';'-separated) quotes around a piece are dropped and an empty
+// piece is passed over.
 void load_search_path(const char* string, search_path* list);
 
 // load_search_path on the variable's value; an unset variable adds nothing.

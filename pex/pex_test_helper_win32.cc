@@ -16,9 +16,17 @@
 
 namespace {
 
+// The process ends with the exception's code. Left to the system, an
+// unhandled exception may start a debugger that inherits this process's
+// handles and outlives it, keeping the test's files open after the wait.
+LONG WINAPI end_at_once(EXCEPTION_POINTERS*) {
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // Ends by an unhandled exception, without the system's crash report.
 int raise_exception(DWORD code) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(end_at_once);
   RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   return 7;
 }
@@ -69,12 +77,13 @@ int start_grandchild() {
 int platform_mode(int argc, char** argv) {
   std::string mode = argv[1];
   if (mode == "raise" && argc == 3) return raise_exception(strtoul(argv[2], nullptr, 0));
-  // 0 when the value names no handle here: an inherited one would.
+  // 1 when the value names the test's file "handle-marker" here, as an
+  // inherited handle would; any other handle of ours may have that value.
   if (mode == "handle" && argc == 3) {
-    DWORD flags;
-    return GetHandleInformation(reinterpret_cast<HANDLE>(strtoull(argv[2], nullptr, 0)), &flags)
-               ? 1
-               : 0;
+    wchar_t name[MAX_PATH * 4];
+    DWORD length = GetFinalPathNameByHandleW(
+        reinterpret_cast<HANDLE>(strtoull(argv[2], nullptr, 0)), name, MAX_PATH * 4, 0);
+    return length > 0 && length < MAX_PATH * 4 && wcsstr(name, L"\\handle-marker") != nullptr;
   }
   if (mode == "std-handles" && argc == 3) return describe_standard_handles(argv[2]);
   if (mode == "grandchild") return start_grandchild();

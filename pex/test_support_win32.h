@@ -51,11 +51,21 @@ struct temp_dir {
     free(narrow);
     for (char& c : candidate)
       if (c == '\\') c = '/';
-    candidate +=
-        "pex_test." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++count);
-    wchar_t* wide = utf8_to_wide(candidate.c_str());
-    if (CreateDirectoryW(wide, nullptr)) name = candidate;
-    free(wide);
+    // Wine hands out the same small process ids after each fresh server, so
+    // the id alone names folders of earlier runs: the clock tells runs apart,
+    // and a name that exists all the same is never taken over.
+    LARGE_INTEGER clock;
+    QueryPerformanceCounter(&clock);
+    candidate += "pex_test." + std::to_string(GetCurrentProcessId()) + "." +
+                 std::to_string(clock.QuadPart) + ".";
+    for (int attempt = 0; attempt < 100 && name.empty(); ++attempt) {
+      std::string unique = candidate + std::to_string(++count);
+      wchar_t* wide = utf8_to_wide(unique.c_str());
+      if (CreateDirectoryW(wide, nullptr)) name = unique;
+      bool taken = GetLastError() == ERROR_ALREADY_EXISTS;
+      free(wide);
+      if (name.empty() && !taken) break;
+    }
   }
   ~temp_dir() {
     std::error_code ignored;

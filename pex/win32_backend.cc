@@ -254,21 +254,36 @@ wchar_t* search_path(const wchar_t* name) {
 }
 
 // The file to start: with path_search and no directory in the name, the first
-// match in PATH; else the name itself. Null with errno ENOENT when there is
-// no such file.
+// match in PATH; else the name itself; in either case as system_path spells
+// it, so that ".." steps cannot push a tool the system can start past its
+// limit. Null with errno ENOENT when there is no such file.
 wchar_t* program_file(const char* program, bool path_search) {
   wchar_t* name = utf8_to_wide(program);
-  wchar_t* found = nullptr;
-  if (path_search && !has_directory(name)) {
-    found = search_path(name);
-  } else {
-    found = candidate_name(L"", 0, name);
+  wchar_t* found =
+      path_search && !has_directory(name) ? search_path(name) : candidate_name(L"", 0, name);
+  free(name);
+  if (found != nullptr) {
+    wchar_t* full = system_path(found);
+    free(found);
+    found = full;
     if (!is_file(found)) {
       free(found);
       found = nullptr;
     }
   }
-  free(name);
+  // The system may refuse to start a program past MAX_PATH even in the long
+  // form; its short name, where the volume keeps them, fits more often.
+  if (found != nullptr && wcslen(found) >= MAX_PATH) {
+    DWORD size = GetShortPathNameW(found, nullptr, 0);
+    auto* short_name = static_cast<wchar_t*>(checked_alloc((size + 1) * sizeof(wchar_t)));
+    DWORD length = size > 0 ? GetShortPathNameW(found, short_name, size) : 0;
+    if (length > 0 && length < size && length < MAX_PATH + 4) {
+      free(found);
+      found = short_name;
+    } else {
+      free(short_name);
+    }
+  }
   if (found == nullptr) errno = ENOENT;
   return found;
 }

@@ -95,6 +95,7 @@ TEST_F(Win32BackendTest, ArgumentsSurviveTheCommandLine) {
       "n\xc3\xaf"
       "c\xc3\xb6"
       "de \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
+      "lone \xed\xa0\x80 and \xed\xbf\xbf",  // unpaired surrogates, legal in names
   };
   for (const char* argument : cases) {
     SCOPED_TRACE(argument);
@@ -140,6 +141,8 @@ TEST_F(Win32BackendTest, CommandLineLimit) {
 // an extension; a name with a directory is never looked up.
 TEST_F(Win32BackendTest, PathSearch) {
   copy_helper("bin/found.exe");
+  copy_helper("dot.dir/plain.exe");
+  const std::string dotted = path("dot.dir/plain");
   std::string bin = path("bin");  // starts with a drive letter
   ASSERT_EQ(bin[1], ':');
   struct Case {
@@ -155,6 +158,7 @@ TEST_F(Win32BackendTest, PathSearch) {
       {"C:\\pex-missing", "found", "spawn", ENOENT},
       {bin, "bin/found", "spawn", ENOENT},  // relative to the current folder
       {bin, "found.com", "spawn", ENOENT},
+      {bin, dotted.c_str(), "", 0},  // the folder's dot is no extension
   };
   const char* saved = getenv("PATH");
   std::string saved_path = saved != nullptr ? saved : "";
@@ -189,6 +193,39 @@ TEST_F(Win32BackendTest, ExitCodesKeepAllTheirBits) {
   }
 }
 
+// Text mode turns "\n" into "\r\n" on the way out and back on the way in;
+// binary mode leaves every byte alone.
+TEST_F(Win32BackendTest, TextAndBinaryModes) {
+  struct Case {
+    int binary_in, binary_out;
+    const char* written;
+    const char* read;
+  };
+  const Case cases[] = {
+      {0, 1, "a\nb", "a\r\nb"},
+      {1, 1, "a\nb", "a\nb"},
+      {1, 0, "a\r\nb", "a\nb"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.read);
+    pex_pipeline* p = pex_create_win32(PEX_PREFER_PIPES, "test", nullptr);
+    FILE* in = pex_open_input_pipe(p, c.binary_in);
+    ASSERT_NE(in, nullptr);
+    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("cat"), nullptr};
+    int code = 0;
+    int flags = (c.binary_in != 0 ? PEX_BINARY_IN : 0) | (c.binary_out != 0 ? PEX_BINARY_OUT : 0);
+    ASSERT_EQ(pex_add_stage(p, flags, PEX_TEST_HELPER, argv, nullptr, nullptr, &code), nullptr);
+    fputs(c.written, in);
+    fclose(in);
+    FILE* out = pex_output_stream(p, c.binary_out);
+    ASSERT_NE(out, nullptr);
+    std::string got;
+    for (int ch; (ch = fgetc(out)) != EOF;) got += static_cast<char>(ch);
+    EXPECT_EQ(got, c.read);
+    pex_destroy(p);
+  }
+}
+
 // A child ended from outside takes the children it started with it: they
 // ran in its job, which its end closes.
 TEST_F(Win32BackendTest, GrandchildEndsWithTheChild) {
@@ -218,13 +255,16 @@ TEST_F(Win32BackendTest, GrandchildEndsWithTheChild) {
 // gets its three standard handles and nothing else.
 TEST_F(Win32BackendTest, ChildInheritsOnlyItsStandardHandles) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-  HANDLE event = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
-  ASSERT_NE(event, nullptr);
-  std::string value = std::to_string(reinterpret_cast<uintptr_t>(event));
+  wchar_t* marker = utf8_to_wide(path("handle-marker").c_str());
+  HANDLE file = CreateFileW(marker, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            &inheritable, CREATE_ALWAYS, 0, nullptr);
+  free(marker);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::string value = std::to_string(reinterpret_cast<uintptr_t>(file));
   outcome got = run(PEX_TEST_HELPER, {PEX_TEST_HELPER, "handle", value});
   EXPECT_EQ(got.message, "");
   EXPECT_EQ(got.status, 0);
-  CloseHandle(event);
+  CloseHandle(file);
 }
 
 // A standard slot the caller closed gives the child no handle there, and

@@ -1,13 +1,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
+#include "support/diagnostics.h"
+#include "support/environment.h"
 #include "support/platform.h"
 #include "support/temp_file.h"
 
 extern char** environ;
+
+const char* environment_value(const char* name) {
+  return getenv(name);
+}
+
+void print_error(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vfprintf(stderr, format, arguments);
+  va_end(arguments);
+}
 
 namespace {
 void* initial_break = nullptr;

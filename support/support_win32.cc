@@ -8,15 +8,23 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
+#include "support/alloc.h"
+#include "support/diagnostics.h"
+#include "support/environment.h"
 #include "support/platform.h"
 #include "support/temp_file.h"
 #include "support/win32_text.h"
 
 namespace {
+
+char** held = nullptr;
 
 SIZE_T initial_usage = 0;
 bool base_noted = false;
@@ -32,6 +40,56 @@ SIZE_T private_usage() {
 }
 
 }  // namespace
+
+// The C runtime's narrow table is in the ANSI code page, and under wmain need
+// not exist at all: the system's own block is read instead, once.
+char** held_environment() {
+  if (held != nullptr) return held;
+  wchar_t* block = GetEnvironmentStringsW();
+  size_t count = 0;
+  for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
+       entry += wcslen(entry) + 1)
+    ++count;
+  held = static_cast<char**>(checked_calloc(count + 1, sizeof(char*)));
+  size_t at = 0;
+  for (const wchar_t* entry = block; at < count; entry += wcslen(entry) + 1)
+    held[at++] = wide_to_utf8(entry);
+  if (block != nullptr) FreeEnvironmentStringsW(block);
+  return held;
+}
+
+const char* environment_value(const char* name) {
+  size_t length = strlen(name);
+  for (char** entry = held_environment(); *entry != nullptr; ++entry)
+    if (_strnicmp(*entry, name, length) == 0 && (*entry)[length] == '=') return *entry + length + 1;
+  return nullptr;
+}
+
+// A console takes narrow text in its own code page, which need not hold what
+// the user typed: it gets the line in UTF-16 instead.
+void print_error(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int length = vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  if (length < 0) return;
+  auto* text = static_cast<char*>(checked_alloc(static_cast<size_t>(length) + 1));
+  va_start(arguments, format);
+  vsnprintf(text, static_cast<size_t>(length) + 1, format, arguments);
+  va_end(arguments);
+  HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+  DWORD mode = 0;
+  if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+    fflush(stderr);
+    wchar_t* wide = utf8_to_wide(text);
+    DWORD written = 0;
+    WriteConsoleW(console, wide, static_cast<DWORD>(wcslen(wide)), &written, nullptr);
+    free(wide);
+  } else {
+    fputs(text, stderr);
+  }
+  free(text);
+}
 
 void note_allocation_base() {
   if (base_noted) return;

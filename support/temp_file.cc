@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "support/alloc.h"
+#include "support/environment.h"
 #include "support/platform.h"
 
 namespace {
@@ -15,8 +16,13 @@ namespace {
 char* chosen_directory = nullptr;
 
 const char* first_usable_directory() {
-  const char* candidates[] = {getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"), "/tmp",
-                              "/var/tmp",       "/usr/tmp",    "/tmp"};
+  const char* candidates[] = {environment_value("TMPDIR"),
+                              environment_value("TMP"),
+                              environment_value("TEMP"),
+                              "/tmp",
+                              "/var/tmp",
+                              "/usr/tmp",
+                              "/tmp"};
   for (const char* candidate : candidates)
     if (usable_temp_directory(candidate)) return candidate;
   return ".";
