@@ -329,7 +329,7 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       {{SIGUSR1}, {}, SIGUSR1},
       {{SIGRTMAX}, {}, SIGRTMAX},
       {{SIGALRM}, {}, SIGALRM},
-      {{SIGSEGV}, {}, SIGSEGV},
+      {{SIGTRAP}, {}, SIGTRAP},
       {{SIGTERM}, {}, 0, alone},
       {{SIGINT}, {}, 0, terminal},
       {{SIGRTMIN + 1}, {}, 0, group, true},
