@@ -4,7 +4,9 @@
 // (with a core only when STAND_IN_CORE is set) or exits with STAND_IN_EXIT
 // (default 0). With STAND_IN_PAUSE it instead writes one line to standard
 // output, "<pid> <blocked> <ignored>" (signal sets as hex bit masks, bit n-1
-// for signal n), and waits for a signal to end it.
+// for signal n), and waits for a signal to end it; with STAND_IN_COUNT=<n> as
+// well it counts signal n, a line "got" as each comes (with STAND_IN_HOLD,
+// left pending instead), until SIGRTMAX, and exits with the count.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -54,8 +56,29 @@ int main(int argc, char** argv) {
       if (sigaction(n, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
         ignored_bits |= 1ull << (n - 1);
     }
+    const char* counted = getenv("STAND_IN_COUNT");
+    int n = counted != nullptr ? atoi(counted) : 0;
+    sigset_t wanted, only_n;
+    sigemptyset(&wanted);
+    sigemptyset(&only_n);
+    sigaddset(&only_n, n);
+    sigaddset(&wanted, SIGRTMAX);
+    if (getenv("STAND_IN_HOLD") == nullptr) sigaddset(&wanted, n);
+    if (counted != nullptr) {
+      sigprocmask(SIG_BLOCK, &only_n, nullptr);
+      sigprocmask(SIG_BLOCK, &wanted, nullptr);
+    }
     printf("%d %llx %llx\n", static_cast<int>(getpid()), blocked_bits, ignored_bits);
     fflush(stdout);
+    if (counted != nullptr) {
+      int count = 0;
+      for (int got; (got = sigwaitinfo(&wanted, nullptr)) != SIGRTMAX;) {
+        if (got == n) printf("got\n"), fflush(stdout), ++count;
+      }
+      timespec none = {0, 0};
+      while (sigtimedwait(&only_n, nullptr, &none) == n) ++count;
+      return count;
+    }
     for (;;) pause();
   }
   const char* code = getenv("STAND_IN_EXIT");

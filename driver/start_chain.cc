@@ -1,7 +1,6 @@
 #include "driver/start_chain.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +21,32 @@ const char* find_or_end(const char* text, char c) {
   return found != nullptr ? found : text + strlen(text);
 }
 
+// The length of the entry "<pid>:<device>:<inode>" at `entry`, its three
+// numbers through `fields`, or 0 when it does not read as one. Not sscanf,
+// which measures the whole rest of the chain for every entry.
+size_t read_entry(const char* entry, unsigned long long fields[3]) {
+  const char* p = entry;
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0 && *p++ != ':') return 0;
+    unsigned long long value = 0;
+    const char* digits = p;
+    for (;; ++p) {
+      int nibble = *p >= '0' && *p <= '9'   ? *p - '0'
+                   : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10
+                   : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10
+                                            : -1;
+      if (nibble < 0) break;
+      if (value >> 60 != 0) return 0;
+      value = value << 4 | static_cast<unsigned>(nibble);
+    }
+    if (p == digits) return 0;
+    fields[i] = value;
+  }
+  if (*p != ',' && *p != ';' && *p != '\0') return 0;
+  bool live_pid = fields[0] > 0 && fields[0] <= INT_MAX;
+  return live_pid ? static_cast<size_t>(p - entry) : 0;
+}
+
 }  // namespace
 
 const char* file_that_led_back(const char* chain, const char* plugin_path) {
@@ -32,11 +57,9 @@ const char* file_that_led_back(const char* chain, const char* plugin_path) {
   // An entry that does not read as one (the caller's own doing) is passed
   // over, so that the entries appended after it still count.
   for (const char* entry = chain; entry < entries_end;) {
-    unsigned long long pid = 0, device = 0, inode = 0;
-    int length = 0;
-    if (sscanf(entry, "%llx:%llx:%llx%n", &pid, &device, &inode, &length) == 3 &&
-        (entry[length] == ',' || entry[length] == ';') && device == plugin_device &&
-        inode == plugin_index && pid > 0 && pid <= INT_MAX && waits_above(pid))
+    unsigned long long fields[3];
+    if (read_entry(entry, fields) > 0 && fields[1] == plugin_device && fields[2] == plugin_index &&
+        waits_above(fields[0]))
       return entries_end + 1;
     const char* next = find_or_end(entry, ',');
     if (next >= entries_end) break;
@@ -49,7 +72,10 @@ char** environment_for_tool(char* const* environment, size_t count, const char* 
                             size_t chain_slot, const char* plugin_path, const char* tool_path) {
   unsigned long long plugin_device = 0, plugin_index = 0;
   file_identity(plugin_path, &plugin_device, &plugin_index);
-  // The entries above are kept; the file the nearest of them started is not.
+  // Of the entries above, only those of wrappers that still wait are passed
+  // on, so that the chain grows with the real nesting alone and an inherited
+  // one cannot push the variable past the system's limit; the file the
+  // nearest of them started is dropped too.
   size_t kept = chain != nullptr ? static_cast<size_t>(find_or_end(chain, ';') - chain) : 0;
   size_t slots = count + 2;
   size_t text_size = sizeof wrapper_chain_variable + 1 + kept + 1 + 3 * 16 + 3 + strlen(tool_path);
@@ -61,10 +87,17 @@ char** environment_for_tool(char* const* environment, size_t count, const char* 
   memcpy(text, wrapper_chain_variable, sizeof wrapper_chain_variable - 1);
   char* out = text + sizeof wrapper_chain_variable - 1;
   *out++ = '=';
-  if (kept > 0) {
-    memcpy(out, chain, kept);
-    out += kept;
-    *out++ = ',';
+  for (const char* entry = chain; entry != nullptr && entry < chain + kept;) {
+    unsigned long long fields[3];
+    size_t length = read_entry(entry, fields);
+    if (length > 0 && waits_above(fields[0])) {
+      memcpy(out, entry, length);
+      out += length;
+      *out++ = ',';
+    }
+    const char* next = find_or_end(entry, ',');
+    if (*next == '\0') break;
+    entry = next + 1;
   }
   out = append_hex(out, own_process_id());
   *out++ = ':';

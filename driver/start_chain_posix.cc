@@ -45,16 +45,26 @@ pid_t parent_of(pid_t pid) {
 // Whether `wrapper` is this process's parent or an ancestor further up: a
 // wrapper that has ended leaves a chain its tool's offspring may still carry.
 // Where /proc cannot tell, a live process of that number counts, erring
-// towards the refusal: a wrong one costs a line, a missed one a chain.
+// towards the refusal: a wrong one costs a line, a missed one a chain. The
+// line of ancestors is read once, however many entries the chain holds.
 bool waits_above(unsigned long long wrapper_id) {
-  auto wrapper = static_cast<pid_t>(wrapper_id);
-  pid_t ancestor = getppid();
-  for (int depth = 0; depth < 4096 && ancestor > 0; ++depth) {
-    if (ancestor == wrapper) return true;
-    if (ancestor == 1) return false;
-    ancestor = parent_of(ancestor);
+  static pid_t ancestors[4096];
+  static int known = -1;
+  static bool unreadable = false;
+  if (known < 0) {
+    known = 0;
+    pid_t ancestor = getppid();
+    while (ancestor > 0 && known < 4096) {
+      ancestors[known++] = ancestor;
+      if (ancestor == 1) break;
+      ancestor = parent_of(ancestor);
+    }
+    unreadable = ancestor < 0;
   }
-  if (ancestor < 0) return kill(wrapper, 0) == 0 || errno == EPERM;
+  auto wrapper = static_cast<pid_t>(wrapper_id);
+  for (int i = 0; i < known; ++i)
+    if (ancestors[i] == wrapper) return true;
+  if (unreadable) return kill(wrapper, 0) == 0 || errno == EPERM;
   return false;
 }
 

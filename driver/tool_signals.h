@@ -1,5 +1,6 @@
 // The wrapper stands for the tool under its caller's termination signals:
-// SIGHUP, SIGINT, SIGQUIT and SIGTERM sent to the wrapper alone reach the tool,
+// a signal sent to the wrapper alone reaches the tool (one the tool has a copy
+// of already, from the terminal or a kill of the group, is not sent again),
 // and a tool that dies of one the wrapper passed on takes the wrapper with it
 // by the same signal, as if the caller had started the tool directly. Signals
 // inherited as ignored stay ignored and are not passed on.

@@ -1,10 +1,12 @@
 #include "driver/tool_signals.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "pex/posix_backend.h"
 
@@ -56,6 +58,62 @@ bool meant_for_tool(int signal_number, const siginfo_t* info) {
   return !is_fault(signal_number);
 }
 
+// Whether signal `signal_number` waits in the tool's pending sets, as
+// /proc/<tool>/status tells them (16 hexadecimal digits, bit n-1 for n).
+bool pending_in(pid_t tool, int signal_number) {
+  if (signal_number > 64) return false;
+  char name[40] = "/proc/";
+  char digits[12];
+  int count = 0;
+  for (auto value = static_cast<unsigned>(tool); count == 0 || value != 0; value /= 10)
+    digits[count++] = static_cast<char>('0' + value % 10);
+  char* out = name + strlen(name);
+  while (count > 0) *out++ = digits[--count];
+  strcpy(out, "/status");
+  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[2048];
+  ssize_t length = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (length <= 0) return false;
+  text[length] = '\0';
+  static const char* const labels[] = {"\nSigPnd:\t", "\nShdPnd:\t"};
+  for (const char* label : labels) {
+    const char* field = strstr(text, label);
+    if (field == nullptr) continue;
+    field += strlen(label);
+    unsigned long long bits = 0;
+    for (int i = 0; i < 16; ++i) {
+      char c = field[i];
+      int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (nibble < 0) break;
+      bits = bits << 4 | static_cast<unsigned>(nibble);
+    }
+    if ((bits >> (signal_number - 1) & 1) != 0) return true;
+  }
+  return false;
+}
+
+// Whether the tool got a copy of its own. A terminal's SIGINT and SIGQUIT,
+// and a SIGHUP the kernel sends, go to a whole process group (a hangup's to
+// the session leader alone), so a tool still in our group has one. kill()
+// of our group and of us alone read the same in siginfo; once the group kill
+// has reached every member (setpgid takes the lock it holds throughout), the
+// tool's copy shows while it waits undelivered. One the tool has already
+// handled cannot be told from none: passing on then costs at most a second
+// one, where holding back could leave the tool running under a kill meant
+// to end it.
+bool tool_has_its_own(int signal_number, const siginfo_t* info, pid_t tool) {
+  if (info->si_code == SI_KERNEL) {
+    bool to_group = signal_number == SIGINT || signal_number == SIGQUIT ||
+                    (signal_number == SIGHUP && getsid(0) != getpid());
+    return to_group && getpgid(tool) == getpgrp();
+  }
+  if (info->si_code != SI_USER) return false;
+  setpgid(0, getpgrp());
+  return pending_in(tool, signal_number);
+}
+
 void pass_on(int signal_number, siginfo_t* info, void*) {
   pid_t pid = tool_pid;
   if (pid <= 0 || !meant_for_tool(signal_number, info)) {
@@ -67,7 +125,7 @@ void pass_on(int signal_number, siginfo_t* info, void*) {
   }
   int saved_errno = errno;
   passed_on[signal_number] = 1;
-  kill(pid, signal_number);
+  if (!tool_has_its_own(signal_number, info, pid)) kill(pid, signal_number);
   errno = saved_errno;
 }
 

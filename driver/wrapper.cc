@@ -81,7 +81,9 @@ int wrapper_main(int argc, char** argv) {
   // Shows where a moved or half-installed tree was searched, on request.
   if (env.lookup_trace != nullptr && env.lookup_trace[0] != '\0') set_lookup_trace(true);
 
-  const char* self_path = env.exec_prefix != nullptr
+  // Empty, it would make the program's path a bare name resolved wherever the
+  // caller happens to stand.
+  const char* self_path = env.exec_prefix != nullptr && env.exec_prefix[0] != '\0'
                               ? concat_strings(env.exec_prefix, own_program_name, nullptr)
                               : own_path(argv0);
 

@@ -16,24 +16,38 @@ bool is_separator(char c) {
   return c == '/' || c == '\\';
 }
 
-// One trace line around a path or name. A newline in it is written as "\n",
-// so that it cannot pass for a line of its own; a backslash is doubled only
-// where it would otherwise read as part of such an escape (before 'n', a
-// backslash or a newline), so that ordinary backslashes print as they are.
-// One write, so that the line stays whole beside the tool's own output.
+bool is_control(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
+// One trace line around a path or name. A control byte in it is written as
+// an escape ("\n" for a newline, "\x1b" and the like for the others), so that
+// it can neither pass for a line of its own nor reach the terminal; a
+// backslash is doubled only where it would otherwise read as part of such an
+// escape (before 'n', 'x', a backslash or a control byte), so that ordinary
+// backslashes print as they are. One write, so that the line stays whole
+// beside the tool's own output.
 void trace_line(const char* before, const char* text, const char* after) {
   size_t before_length = strlen(before);
   auto* line =
-      static_cast<char*>(checked_alloc(before_length + 2 * strlen(text) + strlen(after) + 1));
+      static_cast<char*>(checked_alloc(before_length + 4 * strlen(text) + strlen(after) + 1));
   memcpy(line, before, before_length);
   char* out = line + before_length;
   for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == '\n') {
+    if (is_control(*p)) {
       *out++ = '\\';
-      *out++ = 'n';
+      if (*p == '\n') {
+        *out++ = 'n';
+      } else {
+        *out++ = 'x';
+        *out++ = "0123456789abcdef"[(*p >> 4) & 0xf];
+        *out++ = "0123456789abcdef"[*p & 0xf];
+      }
       continue;
     }
-    if (*p == '\\' && (p[1] == 'n' || p[1] == '\\' || p[1] == '\n')) *out++ = '\\';
+    if (*p == '\\' &&
+        (p[1] == 'n' || p[1] == 'x' || p[1] == '\\' || (p[1] != '\0' && is_control(p[1]))))
+      *out++ = '\\';
     *out++ = *p;
   }
   strcpy(out, after);

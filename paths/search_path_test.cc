@@ -83,9 +83,11 @@ TEST(LoadSearchPath, TracesEveryPrefix) {
             "  - add prefix: a/\n"
             "  - add prefix: ./\n"
             "  - add prefix: b\\\n");
-  written = traced([&] { load_search_path("n\nl", &owned.list); });
-  EXPECT_EQ(written,
-            "Convert string 'n\\nl' into prefixes, separator = ':'\n  - add prefix: n\\nl/\n");
+  written = traced([&] { load_search_path("n\nl\x1b[31m\t\x7f\\x\xc3\xa9", &owned.list); });
+  EXPECT_EQ(
+      written,
+      "Convert string 'n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9' into prefixes, separator = ':'\n"
+      "  - add prefix: n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9/\n");
 }
 
 TEST(LoadSearchPath, SilentWithoutTrace) {
