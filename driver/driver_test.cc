@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -646,6 +647,8 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
       {"#!" + bin + "vesk-nm\n", "", bin + "vesk-nm"},
       {bin + "vesk-ranlib", bin + "vesk-nm", nm},
       {bin + "vesk-ranlib", "", nm},
+      // A script that waits for the wrapper it starts: the one above is a grandparent.
+      {"#!/bin/sh\n" + bin + "vesk-nm \"$@\"\nexit $?\n", "", bin + "vesk-nm"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nm + " " + c.ranlib);
@@ -684,6 +687,58 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
   padded.insert(padded.find('=') + 1, std::string(131060 - padded.size() - 1, 'j') + ",");
   EXPECT_EQ(run_installed("vesk-nm", {}, {padded}).exit_code, 0);
   EXPECT_TRUE(tool_ran());
+  // So is one that lives but does not wait above: a sibling.
+  int hold[2];
+  ASSERT_EQ(pipe2(hold, O_CLOEXEC), 0);
+  pid_t sibling = fork();
+  if (sibling == 0) {
+    char byte;
+    close(hold[1]);
+    _exit(static_cast<int>(read(hold[0], &byte, 1)));
+  }
+  close(hold[0]);
+  std::ostringstream live;
+  live << std::hex << "VESK_WRAPPER_CHAIN=" << sibling << ":" << plugin.st_dev << ":"
+       << plugin.st_ino << ";" << nm;
+  EXPECT_EQ(run_installed("vesk-nm", {}, {live.str()}).exit_code, 0);
+  close(hold[1]);
+  waitpid(sibling, nullptr, 0);
+
+  // The tool's environment is the wrapper's, the chain in its slot or added
+  // last, naming this wrapper's process and tree; near misses and duplicates
+  // pass as they are.
+  std::string environment = (scratch_ / "environment").string();
+  const Strings inherited[] = {
+      {},
+      {"PATHX=/nowhere", "VESK_WRAPPER_CHAINX=1", "VESK_WRAPPER_CHAIN=junk", "DUP=1", "DUP=2"},
+  };
+  for (const Strings& extra : inherited) {
+    Strings env = base_env();
+    env.insert(env.end(), extra.begin(), extra.end());
+    env.push_back("STAND_IN_ENVIRONMENT=" + environment);
+    std::string program = bin + "vesk-nm";
+    RunOptions options{program, {program}, env};
+    int out_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t pid = start(options, out_fd);
+    close(out_fd);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(status, 0);
+    std::ostringstream entry;
+    entry << std::hex << "VESK_WRAPPER_CHAIN=" << pid << ":" << plugin.st_dev << ":"
+          << plugin.st_ino << ";" << nm;
+    auto slot = std::find(env.begin(), env.end(), "VESK_WRAPPER_CHAIN=junk");
+    if (slot != env.end())
+      *slot = entry.str();
+    else
+      env.push_back(entry.str());
+    std::string text = read_file(environment);
+    Strings got;
+    for (size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos;
+         start = end + 1)
+      got.push_back(text.substr(start, end - start));
+    EXPECT_EQ(got, env);
+  }
 }
 
 // On request the lookup shows where it looked: the running program's own tree

@@ -1,5 +1,6 @@
 // A stand-in for the wrapped tool. It appends its arguments, each ended by a
-// NUL byte, to the file named by STAND_IN_RECORD; copies standard input to
+// NUL byte, to the file named by STAND_IN_RECORD, and its environment so to
+// the file named by STAND_IN_ENVIRONMENT; copies standard input to
 // standard output when STAND_IN_ECHO is set; then raises STAND_IN_SIGNAL
 // (with a core only when STAND_IN_CORE is set) or exits with STAND_IN_EXIT
 // (default 0). With STAND_IN_PAUSE it instead writes one line to standard
@@ -21,6 +22,13 @@ int main(int argc, char** argv) {
     FILE* out = fopen(record, "ab");
     if (out == nullptr) return 120;
     for (int i = 0; i < argc; ++i) fwrite(argv[i], 1, strlen(argv[i]) + 1, out);
+    if (fclose(out) != 0) return 121;
+  }
+  if (const char* record = getenv("STAND_IN_ENVIRONMENT")) {
+    FILE* out = fopen(record, "wb");
+    if (out == nullptr) return 120;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+      fwrite(*entry, 1, strlen(*entry) + 1, out);
     if (fclose(out) != 0) return 121;
   }
   if (getenv("STAND_IN_ECHO") != nullptr) {
