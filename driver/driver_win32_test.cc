@@ -555,6 +555,14 @@ TEST_F(WindowsWrapperTest, ToolThatLeadsBackToTheWrapperIsRefused) {
     EXPECT_EQ(outcome.err, leads_back);
     EXPECT_FALSE(fs::exists(record_));
   }
+
+  // A wrapper the tool starts in turn sees the one above as its grandparent.
+  fs::remove(nm), fs::remove(ranlib);
+  fs::copy_file(STAND_IN_TOOL_PATH, nm);
+  outcome = run_installed("nm", {}, {"STAND_IN_START=" + program()});
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.err, program() + ": Cannot run '" + nm +
+                             "': it leads back to a wrapper of this installation\n");
 }
 
 // Ctrl-C and Ctrl-Break reach the tool as well; the wrapper waits for it.

@@ -4,8 +4,10 @@
 // standard input to standard output when STAND_IN_ECHO is set; writes "leaked"
 // to standard output when the handle value in STAND_IN_HANDLE names the test's
 // file "handle-marker" here;
-// then ends by the exception STAND_IN_EXCEPTION names, waits forever with
-// STAND_IN_WAIT, or exits with STAND_IN_EXIT (any 32-bit value, default 0).
+// with STAND_IN_START, starts that program once (the variable removed), waits
+// and exits with its code; else ends by the exception STAND_IN_EXCEPTION names,
+// waits forever with STAND_IN_WAIT, or exits with STAND_IN_EXIT (any 32-bit
+// value, default 0).
 #include <windows.h>
 
 #include <cstdio>
@@ -96,6 +98,24 @@ int wmain(int argc, wchar_t** argv) {
     auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(value, nullptr, 0)));
     if (names_marker(handle)) fputs("leaked", stdout);
     fflush(stdout);
+  }
+  if (const wchar_t* start = _wgetenv(L"STAND_IN_START")) {
+    std::wstring command = L"\"" + std::wstring(start) + L"\" x.o";
+    SetEnvironmentVariableW(L"STAND_IN_START", nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child;
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &child))
+      return 125;
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 125;
+    GetExitCodeProcess(child.hProcess, &code);
+    return static_cast<int>(code);
   }
   if (const char* kind = getenv("STAND_IN_EXCEPTION")) end_by(kind);
   if (getenv("STAND_IN_WAIT") != nullptr) {
