@@ -6,6 +6,7 @@
 
 #include "paths/fs.h"
 #include "support/alloc.h"
+#include "support/diagnostics.h"
 #include "support/environment.h"
 
 namespace {
@@ -51,7 +52,7 @@ void trace_line(const char* before, const char* text, const char* after) {
     *out++ = *p;
   }
   strcpy(out, after);
-  fputs(line, stderr);
+  print_error("%s", line);
   free(line);
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "support/alloc.h"
+#include "support/diagnostics.h"
 #include "support/environment.h"
 #include "support/platform.h"
 
@@ -55,7 +56,7 @@ char* reserve_temp_file(const char* suffix) {
 
   int fd = make_unique_file(name, static_cast<int>(suffix_length));
   if (fd == -1) {
-    fprintf(stderr, "Cannot create temporary file in %s: %s\n", directory, strerror(errno));
+    print_error("Cannot create temporary file in %s: %s\n", directory, strerror(errno));
     abort();
   }
   if (close(fd) != 0) abort();
