@@ -87,12 +87,17 @@ stop-wine:
 	@WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -k 2>/dev/null; WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -w 2>/dev/null; \
 	  if [ -s $(WINE_PREFIX)/wineserver ]; then rm -rf "/tmp/$$(cat $(WINE_PREFIX)/wineserver)"; fi; true
 
-# Relocatable archives of the installed trees: .tar.gz of the POSIX build and,
-# where the cross compiler is present or can be installed, .zip of the Windows one.
-package: build configure-windows
+# Relocatable archives of the installed trees: .tar.gz of the POSIX build and
+# of each ARM Linux build, .zip of the Windows one; the cross compilers are
+# installed where they are missing.
+package: build configure-windows configure-arm
 	@cmake --build $(WIN_BUILD) -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar $(WIN_NATIVE_FLAGS)
 	@cd $(BUILD) && cpack -G TGZ >/dev/null && ls $(abspath $(BUILD))/vesk-*.tar.gz
 	@cd $(WIN_BUILD) && cpack -G ZIP >/dev/null && ls $(abspath $(WIN_BUILD))/vesk-*.zip
+	@for dir in $(ARM_BUILDS); do \
+	  cmake --build $$dir -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar >/dev/null && \
+	  (cd $$dir && cpack -G TGZ >/dev/null) && ls $(CURDIR)/$$dir/vesk-*.tar.gz || exit 1; \
+	done
 
 bench: build
 	bash bench/run.sh $(BUILD)
