@@ -8,10 +8,12 @@ GENERATOR ?= $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 DEMO_TARGETS = vesk-nm vesk-ranlib vesk-ar tarn_plugin demo_show_args
 
 WIN_BUILD ?= build-win
+ARM_BUILDS ?= build-armhf build-aarch64
 WIN_TOOLCHAIN = cmake/x86_64-w64-mingw32.cmake
 WINE_PREFIX = $(abspath $(WIN_BUILD))/wine-prefix
 
-.PHONY: configure build demo check bench clean check-windows configure-windows package stop-wine
+.PHONY: configure build demo check bench clean check-windows configure-windows package stop-wine \
+  check-arm configure-arm
 
 # A build folder keeps the generator it was first configured with.
 configure:
@@ -40,7 +42,30 @@ check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
 clean:
-	rm -rf $(BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD) $(ARM_BUILDS)
+
+# The ARM Linux builds, cross-compiled, their tests run under qemu-user. A
+# folder's name tells its host and so the toolchain file that configures it.
+configure-arm:
+	@bash cmake/arm-tools.sh
+	@for dir in $(ARM_BUILDS); do \
+	  case $$dir in *aarch64*) toolchain=cmake/aarch64-linux-gnu.cmake;; \
+	    *) toolchain=cmake/arm-linux-gnueabihf.cmake;; esac; \
+	  mkdir -p $$dir; \
+	  if [ -f $$dir/CMakeCache.txt ]; then generator=; else generator='-G$(GENERATOR)'; fi; \
+	  cmake -S . -B $$dir $$generator --toolchain $$toolchain -DCMAKE_BUILD_TYPE=Release \
+	    $(CMAKE_FLAGS) >$$dir/configure.log || { cat $$dir/configure.log; exit 1; }; \
+	done
+
+# Both builds are tested even when the first fails, so one run reports both.
+check-arm: configure-arm
+	@status=0; for dir in $(ARM_BUILDS); do \
+	  echo "== $$dir"; \
+	  flags=; grep -q '^CMAKE_GENERATOR:INTERNAL=Unix Makefiles' $$dir/CMakeCache.txt && \
+	    flags='-- --no-print-directory'; \
+	  { cmake --build $$dir -j$(JOBS) $$flags && \
+	    ctest --test-dir $$dir --output-on-failure -j$(JOBS) --timeout 300; } || status=1; \
+	done; exit $$status
 
 # The native Windows build, cross-compiled, its tests run under Wine. The Wine
 # server of the build's own prefix is ended afterwards, so nothing lingers.
@@ -62,12 +87,17 @@ stop-wine:
 	@WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -k 2>/dev/null; WINEPREFIX=$(WINE_PREFIX) $(WINESERVER) -w 2>/dev/null; \
 	  if [ -s $(WINE_PREFIX)/wineserver ]; then rm -rf "/tmp/$$(cat $(WINE_PREFIX)/wineserver)"; fi; true
 
-# Relocatable archives of the installed trees: .tar.gz of the POSIX build and,
-# where the cross compiler is present or can be installed, .zip of the Windows one.
-package: build configure-windows
+# Relocatable archives of the installed trees: .tar.gz of the POSIX build and
+# of each ARM Linux build, .zip of the Windows one; the cross compilers are
+# installed where they are missing.
+package: build configure-windows configure-arm
 	@cmake --build $(WIN_BUILD) -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar $(WIN_NATIVE_FLAGS)
 	@cd $(BUILD) && cpack -G TGZ >/dev/null && ls $(abspath $(BUILD))/vesk-*.tar.gz
 	@cd $(WIN_BUILD) && cpack -G ZIP >/dev/null && ls $(abspath $(WIN_BUILD))/vesk-*.zip
+	@for dir in $(ARM_BUILDS); do \
+	  cmake --build $$dir -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar >/dev/null && \
+	  (cd $$dir && cpack -G TGZ >/dev/null) && ls $(CURDIR)/$$dir/vesk-*.tar.gz || exit 1; \
+	done
 
 bench: build
 	bash bench/run.sh $(BUILD)

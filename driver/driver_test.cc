@@ -27,6 +27,7 @@
 #include "driver/wrapper.h"
 #include "pex/pex.h"
 #include "pex/posix_backend.h"
+#include "support/test_emulation.h"
 
 namespace fs = std::filesystem;
 
@@ -178,6 +179,14 @@ class WrapperTest : public testing::Test {
     argv.push_back(nullptr);
     for (std::string& s : options.env) env.push_back(s.data());
     env.push_back(nullptr);
+    // What this system cannot start, a program of the emulated kind, starts
+    // through the emulator, which hands it argv[0] as given.
+    Strings emulated{test_emulator, "-0", options.argv.empty() ? "" : options.argv[0],
+                     options.program};
+    std::vector<char*> emulated_argv;
+    for (std::string& s : emulated) emulated_argv.push_back(s.data());
+    emulated_argv.insert(emulated_argv.end(), argv.begin() + (options.argv.empty() ? 0 : 1),
+                         argv.end());
     pid_t test_pid = getpid();
     pid_t pid = fork();
     if (pid == 0) {
@@ -206,6 +215,8 @@ class WrapperTest : public testing::Test {
            mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
         _exit(125);
       execve(options.program.c_str(), argv.data(), env.data());
+      if (errno == ENOEXEC && under_emulation)
+        execve(test_emulator, emulated_argv.data(), env.data());
       _exit(127);
     }
     EXPECT_GT(pid, 0) << strerror(errno);
@@ -312,6 +323,9 @@ TEST_F(WrapperTest, ExitCodeOfTheToolBecomesOurs) {
 // stopped meanwhile, the tool has its own copy in hand (or, holding it,
 // pending) before the wrapper could pass one on.
 TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
+  SKIP_UNDER_EMULATION(
+      "qemu-user remaps the real-time signals (a host tool inherits 34 and 35 "
+      "ignored, SIGRTMAX never arrives) and reports SIGQUIT itself");
   build_tree();
   enum Sender { plain, alone, group, terminal };
   struct Case {
@@ -407,12 +421,14 @@ TEST_F(WrapperTest, DeathBySignalIsReportedWithItsText) {
   build_tree();
   std::string tool = tool_dir(root_) + "nm";
   for (int number : {SIGKILL, SIGTERM, SIGABRT, SIGRTMIN}) {
+    if (under_emulation && number == SIGRTMIN) continue;  // skipped below, visibly
     SCOPED_TRACE(number);
     Outcome outcome = run_installed("vesk-nm", {}, {"STAND_IN_SIGNAL=" + std::to_string(number)});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, tool + " terminated with signal " + std::to_string(number) + " [" +
                                strsignal(number) + "]\n");
   }
+  SKIP_UNDER_EMULATION("qemu-user renumbers a host tool's real-time signal; SIGRTMIN not run");
 }
 
 // The handlers in a process of their own. A signal with no tool yet, or after
@@ -628,6 +644,9 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedWithoutProcOrName) {
 // However the tool leads back to a wrapper of the same tree, the wrapper so
 // started refuses at once, naming the file that led back, and nothing runs.
 TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
+  SKIP_UNDER_EMULATION(
+      "the tool is a wrapper, which an emulated wrapper cannot start here "
+      "(no binfmt handler: ENOEXEC)");
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   std::string bin = (root_ / "bin/").string(), nm = tool_dir(root_) + "nm";
   std::string ranlib = tool_dir(root_) + "ranlib";
@@ -895,6 +914,7 @@ TEST_F(WrapperTest, ClosedStandardDescriptorsAtStart) {
 }
 
 TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
+  SKIP_UNDER_EMULATION("qemu-user's vfork is a fork: posix_spawn cannot report the failed exec");
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   write_file(tool_dir(root_) + "nm", "#!/nonexistent/interpreter\n", fs::perms(0755));
   Outcome outcome = run_installed("vesk-nm", {});

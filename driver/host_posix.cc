@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -39,8 +41,14 @@ const char* own_path(const char* argv0) {
 bool is_this_program(const char* path) {
   struct stat tool, self;
   if (stat(path, &tool) != 0) return false;
-  // Without /proc, the path this program was started by names the same file.
-  if (stat("/proc/self/exe", &self) != 0) {
+  // Opened rather than followed by stat: an emulator that runs this program
+  // (qemu-user) answers for the link only when it is opened, and stat would
+  // name the emulator. Without /proc, the path this program was started by
+  // names the same file.
+  int self_fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+  bool found = self_fd >= 0 && fstat(self_fd, &self) == 0;
+  if (self_fd >= 0) close(self_fd);
+  if (!found) {
     auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
     if (started == nullptr || stat(started, &self) != 0) return false;
   }

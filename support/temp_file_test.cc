@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_emulation.h"
+
 namespace {
 
 constexpr uid_t nobody = 65534;
@@ -44,7 +46,7 @@ class TempFileTest : public testing::Test {
 // The directory is chosen once per process, so each case runs in a fresh
 // child (death tests re-execute the test binary in this style).
 TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, fresh_child_death_test_style);
   struct Case {
     const char* tmpdir;
     const char* tmp;
@@ -100,7 +102,7 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
 }
 
 TEST_F(TempFileTest, DirectoryIsChosenOnce) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, fresh_child_death_test_style);
   EXPECT_EXIT(
       {
         setenv("TMPDIR", usable_.c_str(), 1);
@@ -114,7 +116,7 @@ TEST_F(TempFileTest, DirectoryIsChosenOnce) {
 // Inside a private root only the fixed candidates created for the case exist:
 // /tmp, then /var/tmp, then /usr/tmp, and "." untested when none is there.
 TEST_F(TempFileTest, FixedCandidatesInOrderThenCurrentDirectory) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, fresh_child_death_test_style);
   struct Case {
     std::vector<std::string> present;
     std::string expected;
@@ -149,7 +151,7 @@ TEST_F(TempFileTest, FixedCandidatesInOrderThenCurrentDirectory) {
 }
 
 TEST_F(TempFileTest, ReservedNamesHaveTheLayoutAndExist) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, fresh_child_death_test_style);
   struct Case {
     const char* suffix;
     const char* expected_end;
@@ -180,7 +182,7 @@ TEST_F(TempFileTest, ReservedNamesHaveTheLayoutAndExist) {
 }
 
 TEST_F(TempFileTest, UncreatableFileAborts) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, fresh_child_death_test_style);
   // access() grants root everything here, yet no file can be created.
   EXPECT_EXIT(
       {
