@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "driver/config.h"
+#include "driver/host.h"
 #include "driver/tool_signals.h"
 #include "driver/wrapper.h"
 #include "pex/pex.h"

@@ -1,6 +1,7 @@
 // What the wrapper asks of the host system, one file per platform
 // (host_posix.cc, host_win32.cc): its own path, whether a file is this very
-// program, how the tool is run and what its status means.
+// program, how the tool is run and what its status means. Nothing here
+// reaches back into the wrapper.
 #pragma once
 
 // The process's environment, "NAME=value" entries ending with a null.
@@ -21,3 +22,8 @@ bool is_this_program(const char* path);
 // the tool's status through `status`.
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
                      const char* pipeline_name, int* status, int* error_code);
+
+// The wrapper's exit status for the tool's status; prints the line that names
+// how the tool died when it did not exit. Stopped children and stray core
+// bits cannot be made to happen end to end, so the tests call this directly.
+int exit_status_of(int status, const char* tool_path);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/wrapper.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
 

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/wrapper.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
 #include "pex/win32_backend.h"

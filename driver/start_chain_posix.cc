@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/start_chain.h"
+#include "driver/start_chain_platform.h"
 
 namespace {
 

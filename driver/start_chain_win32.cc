@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "driver/start_chain.h"
+#include "driver/start_chain_platform.h"
 #include "support/win32_text.h"
 
 // Volume serial number and file index: the same file under every link.

@@ -6,8 +6,3 @@
 #pragma once
 
 int wrapper_main(int argc, char** argv);
-
-// The exit status for the tool's wait status; prints the signal line when the
-// tool died by a signal. Stopped children and stray core bits cannot be made
-// to happen end to end, so the tests call this directly.
-int exit_status_of(int status, const char* tool_path);

@@ -25,10 +25,6 @@ bool is_accessible(const char* path, int mode) {
   return access(path, mode) == 0;
 }
 
-const char* find_or_end(const char* text, char c) {
-  return strchrnul(text, c);
-}
-
 bool is_path_separator(char c) {
   return c == '/';
 }

@@ -63,11 +63,6 @@ bool is_accessible(const char* path, int mode) {
   return result == 0;
 }
 
-const char* find_or_end(const char* text, char c) {
-  while (*text != '\0' && *text != c) ++text;
-  return text;
-}
-
 bool is_path_separator(char c) {
   return c == '/' || c == '\\';
 }

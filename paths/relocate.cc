@@ -6,6 +6,7 @@
 
 #include "paths/fs.h"
 #include "support/environment.h"
+#include "support/text_scan.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "paths/fs.h"
 #include "support/alloc.h"
 #include "support/environment.h"
+#include "support/text_scan.h"
 
 namespace {
 
