@@ -2,6 +2,9 @@
 // (host_posix.cc, host_win32.cc): its own path, whether a file is this very
 // program, how the tool is run and what its status means. Nothing here
 // reaches back into the wrapper.
+//
+// Linux-only in host_posix.cc: /proc/self/exe with getauxval(AT_EXECFN) as
+// its fallback in is_this_program.
 #pragma once
 
 // The process's environment, "NAME=value" entries ending with a null.

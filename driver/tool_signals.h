@@ -4,6 +4,10 @@
 // and a tool that dies of one the wrapper passed on takes the wrapper with it
 // by the same signal, as if the caller had started the tool directly. Signals
 // inherited as ignored stay ignored and are not passed on.
+//
+// Linux-only in tool_signals_posix.cc, all in tool_has_its_own: SI_KERNEL as
+// the mark of a signal from the terminal, and /proc/<tool>/status for the
+// signals that wait for the tool (without it, such a signal is passed on).
 #pragma once
 
 // Before the tool starts: installs the handlers and the engine's hook that

@@ -6,6 +6,10 @@
 
 // Those files also define running_program_path and canonical_path_copy,
 // which the other modules reach through relocate.h.
+//
+// Linux-only in fs_posix.cc: strchrnul in find_separator_or_end, and
+// /proc/self/exe with getauxval(AT_EXECFN) as its fallback in
+// running_program_path.
 
 // Separates the directories of PATH and of a search list's string.
 extern const char path_list_separator;
