@@ -2,9 +2,6 @@
 // (host_posix.cc, host_win32.cc): its own path, whether a file is this very
 // program, how the tool is run and what its status means. Nothing here
 // reaches back into the wrapper.
-//
-// Linux-only in host_posix.cc: /proc/self/exe with getauxval(AT_EXECFN) as
-// its fallback in is_this_program.
 #pragma once
 
 // The process's environment, "NAME=value" entries ending with a null.
@@ -16,9 +13,6 @@ const char* path_value(const char* found);
 
 // The path that names the running program, as the relocation should see it.
 const char* own_path(const char* argv0);
-
-// Whether `path` is this program's own file, under any link.
-bool is_this_program(const char* path);
 
 // Runs the tool as the only stage with the wrapper's standard streams and
 // `environment` (null: the wrapper's own); the engine's message or null, with

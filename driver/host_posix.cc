@@ -1,6 +1,3 @@
-#include <sys/auxv.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -31,19 +28,6 @@ const char* own_path(const char* argv0) {
     return found;
   char* running = running_program_path();
   return running != nullptr ? running : argv0;
-}
-
-// A tool that is this very program, under any link, would start itself again
-// and again until the process limit.
-bool is_this_program(const char* path) {
-  struct stat tool, self;
-  if (stat(path, &tool) != 0) return false;
-  // Without /proc, the path this program was started by names the same file.
-  if (stat("/proc/self/exe", &self) != 0) {
-    auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-    if (started == nullptr || stat(started, &self) != 0) return false;
-  }
-  return tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
 }
 
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,

@@ -21,25 +21,6 @@ namespace {
 // The system's limit on a command line, in UTF-16 units with the terminator.
 constexpr size_t command_line_limit = 32767;
 
-bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool known = GetFileInformationByHandle(file, info) != FALSE;
-  CloseHandle(file);
-  return known;
-}
-
-wchar_t* module_file_name() {
-  for (DWORD size = MAX_PATH;; size *= 2) {
-    auto* name = static_cast<wchar_t*>(checked_alloc(size * sizeof(wchar_t)));
-    DWORD length = GetModuleFileNameW(nullptr, name, size);
-    if (length > 0 && length < size) return name;
-    free(name);
-    if (length == 0) return nullptr;
-  }
-}
-
 // The response-file quoting the target's tools read: arguments separated by
 // white space, a backslash taking the next character as it is. The tools read
 // the file in their ANSI code page, which is the system's: an argument goes
@@ -138,20 +119,6 @@ const char* path_value(const char* found) {
 const char* own_path(const char* argv0) {
   char* path = running_program_path();
   return path != nullptr ? path : argv0;
-}
-
-// Volume and file index name a file whatever link or junction led to it.
-bool is_this_program(const char* path) {
-  wchar_t* self_name = module_file_name();
-  wchar_t* tool_name = utf8_to_wide(path);
-  BY_HANDLE_FILE_INFORMATION self, tool;
-  bool same =
-      self_name != nullptr && file_identity(self_name, &self) && file_identity(tool_name, &tool) &&
-      self.dwVolumeSerialNumber == tool.dwVolumeSerialNumber &&
-      self.nFileIndexHigh == tool.nFileIndexHigh && self.nFileIndexLow == tool.nFileIndexLow;
-  free(self_name);
-  free(tool_name);
-  return same;
 }
 
 // A command line that the added "--plugin" and path push past the system's

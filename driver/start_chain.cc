@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/start_chain_platform.h"
+#include "paths/relocate.h"
 #include "support/alloc.h"
 #include "support/text_scan.h"
 

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-    inline constexpr char wrapper_chain_variable[] = "VESK_WRAPPER_CHAIN";
+inline constexpr char wrapper_chain_variable[] = "VESK_WRAPPER_CHAIN";
 
 // The file started by a wrapper of the installation whose plugin is
 // `plugin_path` that still waits above this process, pointing into `chain`

@@ -69,6 +69,15 @@ wrapper_environment read_environment(char* const* environment) {
   return values;
 }
 
+// A tool that is this very program, under any link, would start itself again
+// and again until the process limit.
+bool is_this_program(const char* path) {
+  unsigned long long tool_device = 0, tool_index = 0, own_device = 0, own_index = 0;
+  return file_identity(path, &tool_device, &tool_index) &&
+         running_program_identity(&own_device, &own_index) && tool_device == own_device &&
+         tool_index == own_index;
+}
+
 }  // namespace
 
 int wrapper_main(int argc, char** argv) {

@@ -4,12 +4,13 @@
 
 #include <cstddef>
 
-// Those files also define running_program_path and canonical_path_copy,
-// which the other modules reach through relocate.h.
+// Those files also define running_program_path, running_program_identity,
+// file_identity and canonical_path_copy, which the other modules reach
+// through relocate.h.
 //
 // Linux-only in fs_posix.cc: strchrnul in find_separator_or_end, and
 // /proc/self/exe with getauxval(AT_EXECFN) as its fallback in
-// running_program_path.
+// running_program_path and running_program_identity.
 
 // Separates the directories of PATH and of a search list's string.
 extern const char path_list_separator;

@@ -53,6 +53,30 @@ char* canonical_path_copy(const char* path) {
   return strdup(resolve_path(path, resolved) ? resolved : path);
 }
 
+bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  *device = static_cast<unsigned long long>(info.st_dev);
+  *index = static_cast<unsigned long long>(info.st_ino);
+  return true;
+}
+
+namespace {
+
+// Without /proc, the path the program was started by, taken from the
+// directory it was started in: nothing has changed that directory yet.
+const char* started_path() {
+  return reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+}
+
+}  // namespace
+
+bool running_program_identity(unsigned long long* device, unsigned long long* index) {
+  if (file_identity("/proc/self/exe", device, index)) return true;
+  const char* started = started_path();
+  return started != nullptr && file_identity(started, device, index);
+}
+
 char* running_program_path() {
   char path[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path);
@@ -60,9 +84,7 @@ char* running_program_path() {
     path[length] = '\0';
     return strdup(path);
   }
-  // Without /proc, the path the program was started by, taken from the
-  // directory it was started in: nothing has changed that directory yet.
-  auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  const char* started = started_path();
   if (started == nullptr || realpath(started, path) == nullptr) return nullptr;
   return strdup(path);
 }
