@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "paths/search_path.h"
 #include "pex/platform.h"
 #include "support/alloc.h"
 #include "support/win32_text.h"
@@ -230,26 +231,28 @@ wchar_t* environment_variable(const wchar_t* name) {
   return value;
 }
 
-// The first match in PATH (';'-separated; quotes around an entry dropped).
+// The first match in PATH, read as it is now (the caller may have changed
+// it), walked as every PATH of the programs is.
 wchar_t* search_path(const wchar_t* name) {
-  wchar_t* path = environment_variable(L"PATH");
+  wchar_t* wide_list = environment_variable(L"PATH");
+  if (wide_list == nullptr) return nullptr;
+  char* list = wide_to_utf8(wide_list);
+  free(wide_list);
+  auto* prefix = static_cast<char*>(checked_alloc(strlen(list) + 3));
   wchar_t* found = nullptr;
-  for (const wchar_t* entry = path; entry != nullptr && found == nullptr && *entry != L'\0';) {
-    const wchar_t* end = wcschr(entry, L';');
-    if (end == nullptr) end = entry + wcslen(entry);
-    const wchar_t* first = entry;
-    const wchar_t* last = end;
-    if (last - first >= 2 && *first == L'"' && last[-1] == L'"') ++first, --last;
-    if (last > first) {
-      found = candidate_name(first, static_cast<size_t>(last - first), name);
-      if (!is_file(found)) {
-        free(found);
-        found = nullptr;
-      }
+  for (const char* piece = list; piece != nullptr && found == nullptr;) {
+    size_t length = 0;
+    if (!next_list_prefix(&piece, prefix, &length, true)) continue;
+    wchar_t* directory = utf8_to_wide(prefix);
+    found = candidate_name(directory, wcslen(directory), name);
+    free(directory);
+    if (!is_file(found)) {
+      free(found);
+      found = nullptr;
     }
-    entry = *end == L';' ? end + 1 : end;
   }
-  free(path);
+  free(prefix);
+  free(list);
   return found;
 }
 
