@@ -8,7 +8,6 @@
 #include "driver/host.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
-#include "pex/win32_backend.h"
 #include "support/alloc.h"
 #include "support/concat.h"
 #include "support/diagnostics.h"
@@ -17,9 +16,6 @@
 #include "support/win32_text.h"
 
 namespace {
-
-// The system's limit on a command line, in UTF-16 units with the terminator.
-constexpr size_t command_line_limit = 32767;
 
 // The response-file quoting the target's tools read: arguments separated by
 // white space, a backslash taking the next character as it is. The tools read
@@ -122,13 +118,14 @@ const char* own_path(const char* argv0) {
 }
 
 // A command line that the added "--plugin" and path push past the system's
-// limit still runs: the caller's arguments go in a response file, removed
-// once the tool has ended.
+// limit still runs: when the engine refuses it as too long (E2BIG, before
+// anything has started), the caller's arguments go in a response file,
+// removed once the tool has ended.
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
                      const char* pipeline_name, int* status, int* error_code) {
-  if (win32_command_line_length(tool_argv) <= command_line_limit)
-    return pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
-                              nullptr, nullptr, status, error_code);
+  const char* refused = pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
+                                           pipeline_name, nullptr, nullptr, status, error_code);
+  if (refused == nullptr || *error_code != E2BIG) return refused;
   char* response_file = write_response_file(tool_argv + 3);
   if (response_file == nullptr) {
     *error_code = errno;
