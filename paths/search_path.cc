@@ -85,7 +85,11 @@ void append_search_dir(search_path* list, const char* prefix) {
   list->last = entry;
 }
 
-bool next_list_prefix(const char** cursor, char* prefix, size_t* length, bool backslash_ends) {
+namespace {
+
+// next_list_prefix, inlined where start-up loads its lists.
+inline bool read_list_prefix(const char** cursor, char* prefix, size_t* length,
+                             bool backslash_ends) {
   const char* start = *cursor;
   const char* end = find_or_end(start, path_list_separator);
   *cursor = *end == '\0' ? nullptr : end + 1;
@@ -104,6 +108,12 @@ bool next_list_prefix(const char** cursor, char* prefix, size_t* length, bool ba
   return read;
 }
 
+}  // namespace
+
+bool next_list_prefix(const char** cursor, char* prefix, size_t* length, bool backslash_ends) {
+  return read_list_prefix(cursor, prefix, length, backslash_ends);
+}
+
 void load_search_path(const char* string, search_path* list) {
   // A piece, a '/' and the terminator, or "./" and the terminator, always fit.
   // Start-up loads short strings; only a long one (PATH) costs an allocation.
@@ -119,7 +129,7 @@ void load_search_path(const char* string, search_path* list) {
 
   for (const char* piece = string; piece != nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&piece, buffer, &length, true)) continue;
+    if (!read_list_prefix(&piece, buffer, &length, true)) continue;
     if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
     append_search_dir(list, buffer);
   }
