@@ -4,6 +4,8 @@
 // reaches back into the wrapper.
 #pragma once
 
+#include "pex/pex.h"
+
 // The process's environment, "NAME=value" entries ending with a null.
 char** process_environment();
 
@@ -16,11 +18,14 @@ const char* own_path(const char* argv0);
 
 // Runs the tool as the only stage with the wrapper's standard streams and
 // `environment` (null: the wrapper's own); the engine's message or null, with
-// the tool's status through `status`.
+// how the tool ended through `outcome`.
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, int* status, int* error_code);
+                     const char* pipeline_name, pex_outcome* outcome, int* error_code);
 
-// The wrapper's exit status for the tool's status; prints the line that names
-// how the tool died when it did not exit. Stopped children and stray core
-// bits cannot be made to happen end to end, so the tests call this directly.
-int exit_status_of(int status, const char* tool_path);
+// The words for signal `signal_number` in the line that says the tool died
+// of it; never asked where there are no signals.
+const char* signal_description(int signal_number);
+
+// The words for an exception the system reports in place of an exit code, or
+// null when `code` is none (always, where there are none).
+const char* exception_description(unsigned long code);

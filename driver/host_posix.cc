@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstring>
 
 #include "driver/host.h"
@@ -31,21 +30,20 @@ const char* own_path(const char* argv0) {
 }
 
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, int* status, int* error_code) {
+                     const char* pipeline_name, pex_outcome* outcome, int* error_code) {
   // No PATH search: the file started must be the file located, even when its
   // path holds no '/' (a PATH entry ending in a backslash).
-  return pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
-                            nullptr, nullptr, status, error_code);
+  int status = 0;
+  const char* failure = pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
+                                           pipeline_name, nullptr, nullptr, &status, error_code);
+  *outcome = pex_outcome_of(status);
+  return failure;
 }
 
-int exit_status_of(int status, const char* tool_path) {
-  if (status == 0) return 0;
-  int signal_number = status & 0x7f;
-  if (signal_number == 0 || signal_number == 0x7f) {
-    // A normal exit, or a stopped child (or a stray core bit) that we report as failure.
-    return (status & 0xff) == 0 ? (status >> 8) & 0xff : 1;
-  }
-  fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool_path, signal_number,
-          strsignal(signal_number), (status & 0x80) != 0 ? ", core dumped" : "");
-  return 1;
+const char* signal_description(int signal_number) {
+  return strsignal(signal_number);
+}
+
+const char* exception_description(unsigned long) {
+  return nullptr;
 }

@@ -122,9 +122,11 @@ const char* own_path(const char* argv0) {
 // anything has started), the caller's arguments go in a response file,
 // removed once the tool has ended.
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, int* status, int* error_code) {
+                     const char* pipeline_name, pex_outcome* outcome, int* error_code) {
+  int status = 0;
   const char* refused = pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
-                                           pipeline_name, nullptr, nullptr, status, error_code);
+                                           pipeline_name, nullptr, nullptr, &status, error_code);
+  *outcome = pex_outcome_of(status);
   if (refused == nullptr || *error_code != E2BIG) return refused;
   char* response_file = write_response_file(tool_argv + 3);
   if (response_file == nullptr) {
@@ -134,23 +136,22 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
   char* short_argv[] = {tool_argv[0], tool_argv[1], tool_argv[2],
                         concat_strings("@", response_file, nullptr), nullptr};
   const char* failure = pex_run_single_env(PEX_FINAL_STAGE, tool_path, short_argv, environment,
-                                           pipeline_name, nullptr, nullptr, status, error_code);
+                                           pipeline_name, nullptr, nullptr, &status, error_code);
+  *outcome = pex_outcome_of(status);
   wchar_t* wide = utf8_to_wide(response_file);
   DeleteFileW(wide);
   free(wide);
   return failure;
 }
 
-// The status is the tool's exit code, all 32 bits, passed on unchanged; an
-// exception that ended the tool is named first.
-int exit_status_of(int status, const char* tool_path) {
-  auto code = static_cast<DWORD>(status);
-  for (const exception_name& known : exception_names) {
-    if (known.code == code) {
-      print_error("%s terminated with exception 0x%08lX [%s]\n", tool_path,
-                  static_cast<unsigned long>(code), known.text);
-      break;
-    }
-  }
-  return status;
+const char* signal_description(int) {
+  return "";
+}
+
+// The exit code passes on unchanged, all 32 bits; an exception that ended the
+// tool is named first.
+const char* exception_description(unsigned long code) {
+  for (const exception_name& known : exception_names)
+    if (known.code == code) return known.text;
+  return nullptr;
 }

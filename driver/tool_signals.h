@@ -16,10 +16,10 @@
 // wrapper the default way.
 void pass_signals_to_tool();
 
-// After the tool ended with the wait status `status`: when it died of a signal
-// the wrapper passed on, ends the wrapper by that signal (without a core of
-// its own) and does not return; otherwise returns.
-void end_like_tool(int status);
+// After the tool ended, by signal `signal_number` or (0) not by one: when it
+// is a signal the wrapper passed on, ends the wrapper by it (without a core
+// of its own) and does not return; otherwise returns.
+void end_like_tool(int signal_number);
 
 // Windows has console events instead: whether the wrapper outlasts `event`
 // (Ctrl-C and Ctrl-Break, which reach the tool too) and keeps waiting.

@@ -119,6 +119,21 @@ FILE* pex_error_stream(pex_pipeline* pipeline, int binary);
 int pex_get_status(pex_pipeline* pipeline, int entry_count, int* statuses);
 int pex_get_timing(pex_pipeline* pipeline, int entry_count, pex_child_times* times);
 
+// How a child ended, the same on every platform: by exit with `code` (8 bits
+// on POSIX, all 32 on Windows, where an exception's code is one too), or by
+// `signal`, with a core or not. Neither (a stopped child, a stray core bit):
+// exited false and signal 0.
+struct pex_outcome {
+  bool exited;
+  unsigned long code;
+  int signal;
+  bool core;
+};
+
+// What a status from pex_get_status or pex_run_single means; read in one
+// place, by the platform's back end.
+pex_outcome pex_outcome_of(int status);
+
 // Runs one program to its end on the platform's back end. Null with
 // *status_out set to its wait status (on Windows: its exit code), or a constant message with
 // *error_code set.

@@ -334,6 +334,19 @@ pex_pipeline* pex_create_native(int creation_flags, const char* program_label,
   return pex_create_posix(creation_flags, program_label, temp_prefix);
 }
 
+pex_outcome pex_outcome_of(int status) {
+  pex_outcome outcome = {};
+  int signal_number = status & 0x7f;
+  if ((status & 0xff) == 0) {
+    outcome.exited = true;
+    outcome.code = static_cast<unsigned long>((status >> 8) & 0xff);
+  } else if (signal_number != 0 && signal_number != 0x7f) {
+    outcome.signal = signal_number;
+    outcome.core = (status & 0x80) != 0;
+  }
+  return outcome;
+}
+
 FILE* pex_open_stream(const char* name, const char* mode) {
   FILE* stream = fopen(name, mode);
   if (stream == nullptr || fileno(stream) > 2) return stream;

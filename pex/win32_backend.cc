@@ -529,6 +529,11 @@ pex_pipeline* pex_create_native(int creation_flags, const char* program_label,
   return pex_create_win32(creation_flags, program_label, temp_prefix);
 }
 
+// The status is the child's exit code, whatever ended it.
+pex_outcome pex_outcome_of(int status) {
+  return {true, static_cast<DWORD>(status), 0, false};
+}
+
 FILE* pex_open_stream(const char* name, const char* mode) {
   wchar_t* wide_name = utf8_to_wide(name);
   wchar_t* wide_mode = utf8_to_wide(mode);
