@@ -4,8 +4,6 @@
 // Failures are returned as constant messages (never freed) plus an errno value.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <cstdio>
 
@@ -26,6 +24,10 @@ constexpr int PEX_KEEP_TEMPS = 0x04;
 
 struct pex_backend_ops;
 
+// A child as its back end names it, opaque to everyone else: a process id on
+// POSIX, a process handle on Windows. Negative for none.
+using pex_child_id = intptr_t;
+
 // One child's CPU times.
 struct pex_child_times {
   int32_t user_secs;
@@ -45,7 +47,7 @@ struct pex_pipeline {
   int pending_in_owned;
   int stderr_read_fd;
   int child_count;
-  pid_t* child_ids;
+  pex_child_id* child_ids;
   int* child_statuses;
   pex_child_times* child_times;
   int reaped_count;
@@ -66,12 +68,13 @@ struct pex_backend_ops {
   int (*open_for_reading)(pex_pipeline* pipeline, const char* name, int binary);
   int (*open_for_writing)(pex_pipeline* pipeline, const char* name, int binary);
   // On success the parent's copies of in_fd, out_fd and err_fd above 2 are closed.
-  pid_t (*spawn_child)(pex_pipeline* pipeline, int flags, const char* program, char* const* argv,
-                       char* const* environment, int in_fd, int out_fd, int err_fd, int to_close,
-                       const char** message, int* error_code);
+  pex_child_id (*spawn_child)(pex_pipeline* pipeline, int flags, const char* program,
+                              char* const* argv, char* const* environment, int in_fd, int out_fd,
+                              int err_fd, int to_close, const char** message, int* error_code);
   int (*close_descriptor)(pex_pipeline* pipeline, int fd);
-  int (*wait_for_child)(pex_pipeline* pipeline, pid_t pid, int* status, pex_child_times* times,
-                        int kill_first, const char** message, int* error_code);
+  int (*wait_for_child)(pex_pipeline* pipeline, pex_child_id child, int* status,
+                        pex_child_times* times, int kill_first, const char** message,
+                        int* error_code);
   int (*create_pipe)(pex_pipeline* pipeline, int* fds, int binary);
   FILE* (*stream_for_reading)(pex_pipeline* pipeline, int fd, int binary);
   FILE* (*stream_for_writing)(pex_pipeline* pipeline, int fd, int binary);

@@ -450,9 +450,9 @@ HANDLE start_process(int flags, const char* program, char* const* argv, char* co
 
 // No descriptor of ours is inheritable and the child gets only the handles it
 // is given, so to_close needs nothing.
-pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
-                  char* const* environment, int in_fd, int out_fd, int err_fd, int,
-                  const char** message, int* error_code) {
+pex_child_id spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
+                         char* const* environment, int in_fd, int out_fd, int err_fd, int,
+                         const char** message, int* error_code) {
   int effective_err_fd = (flags & PEX_MERGE_STDERR) != 0 ? out_fd : err_fd;
   const int child_fds[3] = {in_fd, out_fd, effective_err_fd};
   HANDLE process = start_process(flags, program, argv, environment, child_fds);
@@ -464,7 +464,7 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
   if (in_fd > 2) _close(in_fd);
   if (out_fd > 2) _close(out_fd);
   if (err_fd > 2 && err_fd != out_fd) _close(err_fd);
-  return static_cast<pid_t>(reinterpret_cast<intptr_t>(process));
+  return reinterpret_cast<pex_child_id>(process);
 }
 
 void split_time(const FILETIME& time, int32_t* secs, int32_t* micros) {
@@ -474,9 +474,9 @@ void split_time(const FILETIME& time, int32_t* secs, int32_t* micros) {
 }
 
 // The status is the exit code, all 32 bits of it.
-int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times, int kill_first,
-                   const char** message, int* error_code) {
-  HANDLE process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(pid));
+int wait_for_child(pex_pipeline*, pex_child_id child, int* status, pex_child_times* times,
+                   int kill_first, const char** message, int* error_code) {
+  auto process = reinterpret_cast<HANDLE>(child);
   if (kill_first != 0) TerminateProcess(process, 1);
   DWORD code = 0;
   bool waited =
