@@ -33,11 +33,8 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
                      const char* pipeline_name, pex_outcome* outcome, int* error_code) {
   // No PATH search: the file started must be the file located, even when its
   // path holds no '/' (a PATH entry ending in a backslash).
-  int status = 0;
-  const char* failure = pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
-                                           pipeline_name, nullptr, nullptr, &status, error_code);
-  *outcome = pex_outcome_of(status);
-  return failure;
+  return pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
+                             outcome, error_code);
 }
 
 const char* signal_description(int signal_number) {

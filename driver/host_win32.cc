@@ -123,10 +123,8 @@ const char* own_path(const char* argv0) {
 // removed once the tool has ended.
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
                      const char* pipeline_name, pex_outcome* outcome, int* error_code) {
-  int status = 0;
-  const char* refused = pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
-                                           pipeline_name, nullptr, nullptr, &status, error_code);
-  *outcome = pex_outcome_of(status);
+  const char* refused = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
+                                            pipeline_name, outcome, error_code);
   if (refused == nullptr || *error_code != E2BIG) return refused;
   char* response_file = write_response_file(tool_argv + 3);
   if (response_file == nullptr) {
@@ -135,9 +133,8 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
   }
   char* short_argv[] = {tool_argv[0], tool_argv[1], tool_argv[2],
                         concat_strings("@", response_file, nullptr), nullptr};
-  const char* failure = pex_run_single_env(PEX_FINAL_STAGE, tool_path, short_argv, environment,
-                                           pipeline_name, nullptr, nullptr, &status, error_code);
-  *outcome = pex_outcome_of(status);
+  const char* failure = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, short_argv, environment,
+                                            pipeline_name, outcome, error_code);
   wchar_t* wide = utf8_to_wide(response_file);
   DeleteFileW(wide);
   free(wide);

@@ -148,3 +148,8 @@ const char* pex_run_single_env(int flags, const char* program, char* const* argv
                                char* const* environment, const char* program_label,
                                const char* output_name, const char* errname, int* status_out,
                                int* error_code);
+// The same with the parent's standard streams, how the program ended given
+// as its outcome.
+const char* pex_run_for_outcome(int flags, const char* program, char* const* argv,
+                                char* const* environment, const char* program_label,
+                                pex_outcome* outcome, int* error_code);
