@@ -71,7 +71,7 @@ bool find_program_in_path(const char* name, char** found) {
   // A trailing backslash ends a directory only where the system reads it so.
   for (const char* element = path; element != nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&element, candidate, &length, false)) continue;
+    if (!next_list_prefix(&element, path + path_length, candidate, &length, false)) continue;
     memcpy(candidate + length, name, name_length + 1);
     if (is_executable_file(candidate)) {
       *found = candidate;

@@ -7,7 +7,6 @@
 #include "paths/fs.h"
 #include "support/alloc.h"
 #include "support/environment.h"
-#include "support/text_scan.h"
 
 namespace {
 
@@ -88,11 +87,13 @@ void append_search_dir(search_path* list, const char* prefix) {
 namespace {
 
 // next_list_prefix, inlined where start-up loads its lists.
-inline bool read_list_prefix(const char** cursor, char* prefix, size_t* length,
-                             bool backslash_ends) {
+inline bool read_list_prefix(const char** cursor, const char* list_end, char* prefix,
+                             size_t* length, bool backslash_ends) {
   const char* start = *cursor;
-  const char* end = find_or_end(start, path_list_separator);
-  *cursor = *end == '\0' ? nullptr : end + 1;
+  auto* separator = static_cast<const char*>(
+      memchr(start, path_list_separator, static_cast<size_t>(list_end - start)));
+  const char* end = separator != nullptr ? separator : list_end;
+  *cursor = separator != nullptr ? separator + 1 : nullptr;
   size_t size = static_cast<size_t>(end - start);
   bool read = trim_list_piece(&start, &size);
   if (size == 0) {
@@ -110,8 +111,9 @@ inline bool read_list_prefix(const char** cursor, char* prefix, size_t* length,
 
 }  // namespace
 
-bool next_list_prefix(const char** cursor, char* prefix, size_t* length, bool backslash_ends) {
-  return read_list_prefix(cursor, prefix, length, backslash_ends);
+bool next_list_prefix(const char** cursor, const char* list_end, char* prefix, size_t* length,
+                      bool backslash_ends) {
+  return read_list_prefix(cursor, list_end, prefix, length, backslash_ends);
 }
 
 void load_search_path(const char* string, search_path* list) {
@@ -129,7 +131,7 @@ void load_search_path(const char* string, search_path* list) {
 
   for (const char* piece = string; piece != nullptr;) {
     size_t length = 0;
-    if (!read_list_prefix(&piece, buffer, &length, true)) continue;
+    if (!read_list_prefix(&piece, string + size - 3, buffer, &length, true)) continue;
     if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
     append_search_dir(list, buffer);
   }

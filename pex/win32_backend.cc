@@ -238,11 +238,12 @@ wchar_t* search_path(const wchar_t* name) {
   if (wide_list == nullptr) return nullptr;
   char* list = wide_to_utf8(wide_list);
   free(wide_list);
-  auto* prefix = static_cast<char*>(checked_alloc(strlen(list) + 3));
+  size_t list_length = strlen(list);
+  auto* prefix = static_cast<char*>(checked_alloc(list_length + 3));
   wchar_t* found = nullptr;
   for (const char* piece = list; piece != nullptr && found == nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&piece, prefix, &length, true)) continue;
+    if (!next_list_prefix(&piece, list + list_length, prefix, &length, true)) continue;
     wchar_t* directory = utf8_to_wide(prefix);
     found = candidate_name(directory, wcslen(directory), name);
     free(directory);
