@@ -469,7 +469,7 @@ TEST_F(WrapperTest, HandlersStandForTheTool) {
       from_outside.si_pid = c.own ? getpid() : getppid();
       for (int i = 0; i < c.times; ++i)
         syscall(SYS_rt_sigqueueinfo, getpid(), c.sent, &from_outside);
-      end_like_tool(c.tool_status);
+      end_like_tool(pex_outcome_of(c.tool_status).signal);
       exit(0);
     };
     EXPECT_EXIT(
@@ -945,7 +945,7 @@ TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
     testing::internal::CaptureStderr();
-    int got = exit_status_of(c.status, tool.c_str());
+    int got = exit_status_of(pex_outcome_of(c.status), tool.c_str());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
     EXPECT_EQ(got, c.expected);
   }

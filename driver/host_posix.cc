@@ -1,13 +1,6 @@
-#include <fcntl.h>
-#include <sys/auxv.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/wrapper.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
 
@@ -36,41 +29,18 @@ const char* own_path(const char* argv0) {
   return running != nullptr ? running : argv0;
 }
 
-// A tool that is this very program, under any link, would start itself again
-// and again until the process limit.
-bool is_this_program(const char* path) {
-  struct stat tool, self;
-  if (stat(path, &tool) != 0) return false;
-  // Opened rather than followed by stat: an emulator that runs this program
-  // (qemu-user) answers for the link only when it is opened, and stat would
-  // name the emulator. Without /proc, the path this program was started by
-  // names the same file.
-  int self_fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
-  bool found = self_fd >= 0 && fstat(self_fd, &self) == 0;
-  if (self_fd >= 0) close(self_fd);
-  if (!found) {
-    auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-    if (started == nullptr || stat(started, &self) != 0) return false;
-  }
-  return tool.st_dev == self.st_dev && tool.st_ino == self.st_ino;
-}
-
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, int* status, int* error_code) {
+                     const char* pipeline_name, pex_outcome* outcome, int* error_code) {
   // No PATH search: the file started must be the file located, even when its
   // path holds no '/' (a PATH entry ending in a backslash).
-  return pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
-                            nullptr, nullptr, status, error_code);
+  return pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
+                             outcome, error_code);
 }
 
-int exit_status_of(int status, const char* tool_path) {
-  if (status == 0) return 0;
-  int signal_number = status & 0x7f;
-  if (signal_number == 0 || signal_number == 0x7f) {
-    // A normal exit, or a stopped child (or a stray core bit) that we report as failure.
-    return (status & 0xff) == 0 ? (status >> 8) & 0xff : 1;
-  }
-  fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool_path, signal_number,
-          strsignal(signal_number), (status & 0x80) != 0 ? ", core dumped" : "");
-  return 1;
+const char* signal_description(int signal_number) {
+  return strsignal(signal_number);
+}
+
+const char* exception_description(unsigned long) {
+  return nullptr;
 }

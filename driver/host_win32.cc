@@ -6,10 +6,8 @@
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/wrapper.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
-#include "pex/win32_backend.h"
 #include "support/alloc.h"
 #include "support/concat.h"
 #include "support/diagnostics.h"
@@ -18,28 +16,6 @@
 #include "support/win32_text.h"
 
 namespace {
-
-// The system's limit on a command line, in UTF-16 units with the terminator.
-constexpr size_t command_line_limit = 32767;
-
-bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool known = GetFileInformationByHandle(file, info) != FALSE;
-  CloseHandle(file);
-  return known;
-}
-
-wchar_t* module_file_name() {
-  for (DWORD size = MAX_PATH;; size *= 2) {
-    auto* name = static_cast<wchar_t*>(checked_alloc(size * sizeof(wchar_t)));
-    DWORD length = GetModuleFileNameW(nullptr, name, size);
-    if (length > 0 && length < size) return name;
-    free(name);
-    if (length == 0) return nullptr;
-  }
-}
 
 // The response-file quoting the target's tools read: arguments separated by
 // white space, a backslash taking the next character as it is. The tools read
@@ -141,28 +117,15 @@ const char* own_path(const char* argv0) {
   return path != nullptr ? path : argv0;
 }
 
-// Volume and file index name a file whatever link or junction led to it.
-bool is_this_program(const char* path) {
-  wchar_t* self_name = module_file_name();
-  wchar_t* tool_name = utf8_to_wide(path);
-  BY_HANDLE_FILE_INFORMATION self, tool;
-  bool same =
-      self_name != nullptr && file_identity(self_name, &self) && file_identity(tool_name, &tool) &&
-      self.dwVolumeSerialNumber == tool.dwVolumeSerialNumber &&
-      self.nFileIndexHigh == tool.nFileIndexHigh && self.nFileIndexLow == tool.nFileIndexLow;
-  free(self_name);
-  free(tool_name);
-  return same;
-}
-
 // A command line that the added "--plugin" and path push past the system's
-// limit still runs: the caller's arguments go in a response file, removed
-// once the tool has ended.
+// limit still runs: when the engine refuses it as too long (E2BIG, before
+// anything has started), the caller's arguments go in a response file,
+// removed once the tool has ended.
 const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, int* status, int* error_code) {
-  if (win32_command_line_length(tool_argv) <= command_line_limit)
-    return pex_run_single_env(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
-                              nullptr, nullptr, status, error_code);
+                     const char* pipeline_name, pex_outcome* outcome, int* error_code) {
+  const char* refused = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
+                                            pipeline_name, outcome, error_code);
+  if (refused == nullptr || *error_code != E2BIG) return refused;
   char* response_file = write_response_file(tool_argv + 3);
   if (response_file == nullptr) {
     *error_code = errno;
@@ -170,24 +133,22 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
   }
   char* short_argv[] = {tool_argv[0], tool_argv[1], tool_argv[2],
                         concat_strings("@", response_file, nullptr), nullptr};
-  const char* failure = pex_run_single_env(PEX_FINAL_STAGE, tool_path, short_argv, environment,
-                                           pipeline_name, nullptr, nullptr, status, error_code);
+  const char* failure = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, short_argv, environment,
+                                            pipeline_name, outcome, error_code);
   wchar_t* wide = utf8_to_wide(response_file);
   DeleteFileW(wide);
   free(wide);
   return failure;
 }
 
-// The status is the tool's exit code, all 32 bits, passed on unchanged; an
-// exception that ended the tool is named first.
-int exit_status_of(int status, const char* tool_path) {
-  auto code = static_cast<DWORD>(status);
-  for (const exception_name& known : exception_names) {
-    if (known.code == code) {
-      print_error("%s terminated with exception 0x%08lX [%s]\n", tool_path,
-                  static_cast<unsigned long>(code), known.text);
-      break;
-    }
-  }
-  return status;
+const char* signal_description(int) {
+  return "";
+}
+
+// The exit code passes on unchanged, all 32 bits; an exception that ended the
+// tool is named first.
+const char* exception_description(unsigned long code) {
+  for (const exception_name& known : exception_names)
+    if (known.code == code) return known.text;
+  return nullptr;
 }

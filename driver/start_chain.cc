@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/start_chain_platform.h"
+#include "paths/relocate.h"
 #include "support/alloc.h"
+#include "support/text_scan.h"
 
 namespace {
 
@@ -13,12 +16,6 @@ char* append_hex(char* out, unsigned long long value) {
   int shift = (63 - __builtin_clzll(value | 1)) & ~3;
   for (; shift >= 0; shift -= 4) *out++ = "0123456789abcdef"[(value >> shift) & 0xf];
   return out;
-}
-
-// The first `c` in `text`, or its terminator.
-const char* find_or_end(const char* text, char c) {
-  const char* found = strchr(text, c);
-  return found != nullptr ? found : text + strlen(text);
 }
 
 // The length of the entry "<pid>:<device>:<inode>" at `entry`, its three

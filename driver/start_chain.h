@@ -4,7 +4,9 @@
 // wrapper therefore hands its tool, in VESK_WRAPPER_CHAIN, the wrappers that
 // wait above it, "<pid>:<device>:<inode>" each in hexadecimal with ',' between (the
 // installation told by its plugin file), then ';' and the file the nearest one
-// started. The wrapper's own environment is left as it is.
+// started. Where the system converts environments (Windows) the entry goes
+// into the wrapper's own environment, which the tool inherits; elsewhere the
+// wrapper's own is left as it is.
 #pragma once
 
 #include <cstddef>
@@ -21,13 +23,3 @@ const char* file_that_led_back(const char* chain, const char* plugin_path);
 // added, holding this wrapper as well. One block from the checked allocators.
 char** environment_for_tool(char* const* environment, size_t count, const char* chain,
                             size_t chain_slot, const char* plugin_path, const char* tool_path);
-
-// What the chain asks of the system (start_chain_posix.cc, start_chain_win32.cc):
-// a file's identity under every link; whether the process `wrapper` waits
-// above this one; this process's id; and how the tool gets the chain entry
-// `text`: in the environment built for it, or, where the system converts
-// environments, in the wrapper's own (null then: the tool inherits it).
-bool file_identity(const char* path, unsigned long long* device, unsigned long long* index);
-bool waits_above(unsigned long long wrapper);
-unsigned long long own_process_id();
-char** hand_over_environment(char** environment, const char* text);

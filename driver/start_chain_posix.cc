@@ -1,13 +1,12 @@
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "driver/start_chain.h"
+#include "driver/start_chain_platform.h"
 
 namespace {
 
@@ -66,14 +65,6 @@ bool waits_above(unsigned long long wrapper_id) {
     if (ancestors[i] == wrapper) return true;
   if (unreadable) return kill(wrapper, 0) == 0 || errno == EPERM;
   return false;
-}
-
-bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
-  struct stat info;
-  if (stat(path, &info) != 0) return false;
-  *device = static_cast<unsigned long long>(info.st_dev);
-  *index = static_cast<unsigned long long>(info.st_ino);
-  return true;
 }
 
 unsigned long long own_process_id() {

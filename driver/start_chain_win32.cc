@@ -5,24 +5,8 @@
 
 #include <cstdlib>
 
-#include "driver/start_chain.h"
+#include "driver/start_chain_platform.h"
 #include "support/win32_text.h"
-
-// Volume serial number and file index: the same file under every link.
-bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
-  wchar_t* wide = utf8_to_wide(path);
-  HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  free(wide);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  bool known = GetFileInformationByHandle(file, &info) != FALSE;
-  CloseHandle(file);
-  if (!known) return false;
-  *device = info.dwVolumeSerialNumber;
-  *index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
-}
 
 unsigned long long own_process_id() {
   return GetCurrentProcessId();

@@ -4,6 +4,10 @@
 // and a tool that dies of one the wrapper passed on takes the wrapper with it
 // by the same signal, as if the caller had started the tool directly. Signals
 // inherited as ignored stay ignored and are not passed on.
+//
+// Linux-only in tool_signals_posix.cc, all in tool_has_its_own: SI_KERNEL as
+// the mark of a signal from the terminal, and /proc/<tool>/status for the
+// signals that wait for the tool (without it, such a signal is passed on).
 #pragma once
 
 // Before the tool starts: installs the handlers and the engine's hook that
@@ -12,10 +16,10 @@
 // wrapper the default way.
 void pass_signals_to_tool();
 
-// After the tool ended with the wait status `status`: when it died of a signal
-// the wrapper passed on, ends the wrapper by that signal (without a core of
-// its own) and does not return; otherwise returns.
-void end_like_tool(int status);
+// After the tool ended, by signal `signal_number` or (0) not by one: when it
+// is a signal the wrapper passed on, ends the wrapper by it (without a core
+// of its own) and does not return; otherwise returns.
+void end_like_tool(int signal_number);
 
 // Windows has console events instead: whether the wrapper outlasts `event`
 // (Ctrl-C and Ctrl-Break, which reach the tool too) and keeps waiting.

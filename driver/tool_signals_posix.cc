@@ -160,8 +160,7 @@ void pass_signals_to_tool() {
   sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
 }
 
-void end_like_tool(int status) {
-  int signal_number = status & 0x7f;
+void end_like_tool(int signal_number) {
   if (!was_passed_on(signal_number)) return;
   // The tool's core, if any, is the one worth keeping.
   struct rlimit no_core = {0, 0};

@@ -69,6 +69,15 @@ wrapper_environment read_environment(char* const* environment) {
   return values;
 }
 
+// A tool that is this very program, under any link, would start itself again
+// and again until the process limit.
+bool is_this_program(const char* path) {
+  unsigned long long tool_device = 0, tool_index = 0, own_device = 0, own_index = 0;
+  return file_identity(path, &tool_device, &tool_index) &&
+         running_program_identity(&own_device, &own_index) && tool_device == own_device &&
+         tool_index == own_index;
+}
+
 }  // namespace
 
 int wrapper_main(int argc, char** argv) {
@@ -146,15 +155,27 @@ int wrapper_main(int argc, char** argv) {
   const char* pipeline_name = concat_strings("vesk-", tool_path, nullptr);
   char** tool_environment = environment_for_tool(environment, env.count, env.chain, env.chain_slot,
                                                  plugin_path, tool_path);
-  int status = 0;
+  pex_outcome outcome = {};
   int error_code = 0;
   pass_signals_to_tool();
   const char* failure =
-      run_tool(tool_path, tool_argv, tool_environment, pipeline_name, &status, &error_code);
+      run_tool(tool_path, tool_argv, tool_environment, pipeline_name, &outcome, &error_code);
   if (failure != nullptr) {
     print_error("Error running %s: %s\n", tool_path, failure);
     return 1;
   }
-  end_like_tool(status);
-  return exit_status_of(status, tool_path);
+  end_like_tool(outcome.signal);
+  return exit_status_of(outcome, tool_path);
+}
+
+int exit_status_of(const pex_outcome& outcome, const char* tool_path) {
+  if (outcome.signal != 0) {
+    print_error("%s terminated with signal %d [%s]%s\n", tool_path, outcome.signal,
+                signal_description(outcome.signal), outcome.core ? ", core dumped" : "");
+    return 1;
+  }
+  if (!outcome.exited) return 1;
+  if (const char* name = exception_description(outcome.code))
+    print_error("%s terminated with exception 0x%08lX [%s]\n", tool_path, outcome.code, name);
+  return static_cast<int>(outcome.code);
 }

@@ -5,9 +5,11 @@
 // the process ends right after.
 #pragma once
 
+#include "pex/pex.h"
+
 int wrapper_main(int argc, char** argv);
 
-// The exit status for the tool's wait status; prints the signal line when the
-// tool died by a signal. Stopped children and stray core bits cannot be made
-// to happen end to end, so the tests call this directly.
-int exit_status_of(int status, const char* tool_path);
+// The wrapper's exit status for how the tool ended; prints the line that
+// names how it died when it did not exit. Stopped children and stray core
+// bits cannot be made to happen end to end, so the tests call this directly.
+int exit_status_of(const pex_outcome& outcome, const char* tool_path);

@@ -4,6 +4,14 @@
 
 #include <cstddef>
 
+// Those files also define running_program_path, running_program_identity,
+// file_identity and canonical_path_copy, which the other modules reach
+// through relocate.h.
+//
+// Linux-only in fs_posix.cc: strchrnul in find_separator_or_end, and
+// /proc/self/exe with getauxval(AT_EXECFN) as its fallback in
+// running_program_path and running_program_identity.
+
 // Separates the directories of PATH and of a search list's string.
 extern const char path_list_separator;
 
@@ -26,9 +34,6 @@ bool resolve_path(const char* path, char* resolved);
 // Whether two components of split paths name the same directory.
 bool same_path_component(const char* left, const char* right);
 
-// The first `c` in `text`, or its terminator.
-const char* find_or_end(const char* text, char c);
-
 // What separates the components of a path: '/', and on Windows '\\' too.
 bool is_path_separator(char c);
 
@@ -40,7 +45,7 @@ const char* find_separator_or_end(const char* text);
 // such a piece over.
 bool trim_list_piece(const char** start, size_t* length);
 
-// Windows: the system's final name of a file ("\\?\C:\...", "\\?\UNC\server\...")
-// spelled as the relocation reads paths, into `resolved` (resolved_path_size
+// Windows only (fs_win32.cc): the system's final name of a file ("\\?\C:\...",
+// "\\?\UNC\server\...") spelled as the relocation reads paths, into `resolved` (resolved_path_size
 // bytes): no long-form prefix, '/' for each backslash. False when it does not fit.
 bool spell_final_path(wchar_t* final_path, char* resolved);

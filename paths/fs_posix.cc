@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,10 +24,6 @@ bool is_usable_file(const char* path, int mode) {
 
 bool is_accessible(const char* path, int mode) {
   return access(path, mode) == 0;
-}
-
-const char* find_or_end(const char* text, char c) {
-  return strchrnul(text, c);
 }
 
 bool is_path_separator(char c) {
@@ -57,6 +54,41 @@ char* canonical_path_copy(const char* path) {
   return strdup(resolve_path(path, resolved) ? resolved : path);
 }
 
+bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  *device = static_cast<unsigned long long>(info.st_dev);
+  *index = static_cast<unsigned long long>(info.st_ino);
+  return true;
+}
+
+namespace {
+
+// Without /proc, the path the program was started by, taken from the
+// directory it was started in: nothing has changed that directory yet.
+const char* started_path() {
+  return reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+}
+
+}  // namespace
+
+// Opened rather than followed by stat: an emulator that runs this program
+// (qemu-user) answers for the link only when it is opened, and stat would
+// name the emulator.
+bool running_program_identity(unsigned long long* device, unsigned long long* index) {
+  int self = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+  struct stat info;
+  bool known = self >= 0 && fstat(self, &info) == 0;
+  if (self >= 0) close(self);
+  if (known) {
+    *device = static_cast<unsigned long long>(info.st_dev);
+    *index = static_cast<unsigned long long>(info.st_ino);
+    return true;
+  }
+  const char* started = started_path();
+  return started != nullptr && file_identity(started, device, index);
+}
+
 char* running_program_path() {
   char path[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path);
@@ -64,9 +96,7 @@ char* running_program_path() {
     path[length] = '\0';
     return strdup(path);
   }
-  // Without /proc, the path the program was started by, taken from the
-  // directory it was started in: nothing has changed that directory yet.
-  auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  const char* started = started_path();
   if (started == nullptr || realpath(started, path) == nullptr) return nullptr;
   return strdup(path);
 }

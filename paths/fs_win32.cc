@@ -7,6 +7,7 @@
 
 #include "paths/fs.h"
 #include "paths/relocate.h"
+#include "support/alloc.h"
 #include "support/win32_text.h"
 
 // Drive letters hold ':', so the system's lists are ';'-separated.
@@ -35,6 +36,39 @@ bool exists_as_file(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// Opened for its name and identity alone: no access to the contents, no
+// sharing refused, a directory as well as a file.
+HANDLE open_for_query(const wchar_t* path) {
+  return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Volume serial number and file index name a file whatever link or junction
+// led to it.
+bool identity_of(const wchar_t* path, unsigned long long* device, unsigned long long* index) {
+  HANDLE file = open_for_query(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(file, &info) != FALSE;
+  CloseHandle(file);
+  if (!known) return false;
+  *device = info.dwVolumeSerialNumber;
+  *index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+// The module's own file, whatever argv[0] says; null when the system cannot
+// tell. From checked_alloc.
+wchar_t* module_file_name() {
+  for (DWORD size = MAX_PATH;; size *= 2) {
+    auto* name = static_cast<wchar_t*>(checked_alloc(size * sizeof(wchar_t)));
+    DWORD length = GetModuleFileNameW(nullptr, name, size);
+    if (length > 0 && length < size) return name;
+    free(name);
+    if (length == 0) return nullptr;
+  }
+}
+
 char lower_ascii(char c) {
   if (c == '\\') return '/';
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -61,11 +95,6 @@ bool is_accessible(const char* path, int mode) {
   int result = _waccess(wide, access_mode(mode));
   free(wide);
   return result == 0;
-}
-
-const char* find_or_end(const char* text, char c) {
-  while (*text != '\0' && *text != c) ++text;
-  return text;
 }
 
 bool is_path_separator(char c) {
@@ -117,8 +146,7 @@ bool spell_final_path(wchar_t* final_path, char* resolved) {
 
 bool resolve_path(const char* path, char* resolved) {
   wchar_t* wide = wide_path(path);
-  HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = open_for_query(wide);
   free(wide);
   if (file == INVALID_HANDLE_VALUE) return false;
   wchar_t final_path[resolved_path_size];
@@ -139,13 +167,28 @@ char* canonical_path_copy(const char* path) {
   return copy;
 }
 
-// The module's own file, whatever argv[0] says, resolved.
+// Converted as the chain's identities always were: without the long form
+// the other queries here take past MAX_PATH.
+bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
+  wchar_t* wide = utf8_to_wide(path);
+  bool known = identity_of(wide, device, index);
+  free(wide);
+  return known;
+}
+
+bool running_program_identity(unsigned long long* device, unsigned long long* index) {
+  wchar_t* name = module_file_name();
+  bool known = name != nullptr && identity_of(name, device, index);
+  free(name);
+  return known;
+}
+
+// The module's own file, resolved.
 char* running_program_path() {
-  wchar_t name[resolved_path_size];
-  DWORD length = GetModuleFileNameW(nullptr, name, resolved_path_size);
-  if (length == 0 || length >= resolved_path_size) return nullptr;
-  char* path = wide_to_utf8(name);
-  char* resolved = canonical_path_copy(path);
+  wchar_t* name = module_file_name();
+  char* path = name != nullptr && wcslen(name) < resolved_path_size ? wide_to_utf8(name) : nullptr;
+  free(name);
+  char* resolved = path != nullptr ? canonical_path_copy(path) : nullptr;
   free(path);
   return resolved;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "paths/fs.h"
+#include "paths/search_path.h"
 #include "support/environment.h"
 
 namespace {
@@ -60,33 +61,22 @@ bool find_program_in_path(const char* name, char** found) {
   if (path == nullptr) return true;
 
   size_t name_length = strlen(name);
-  // The longest element or "./", one '/', the name and the terminator.
+  // The longest element or "./", one '/', the name and the terminator; the
+  // prefix's own terminator lies where the name goes.
   size_t path_length = strlen(path);
   size_t element_room = path_length > 2 ? path_length : 2;
   auto* candidate = static_cast<char*>(malloc(element_room + 1 + name_length + 1));
   if (candidate == nullptr) return false;
 
-  const char* element = path;
-  for (;;) {
-    const char* end = find_or_end(element, path_list_separator);
-    const char* start = element;
-    size_t length = static_cast<size_t>(end - element);
-    bool read = trim_list_piece(&start, &length);
-    if (length == 0) {
-      memcpy(candidate, "./", 2);
-      length = 2;
-    } else {
-      memcpy(candidate, start, length);
-      if (!is_path_separator(start[length - 1])) candidate[length++] = '/';
-    }
+  // A trailing backslash ends a directory only where the system reads it so.
+  for (const char* element = path; element != nullptr;) {
+    size_t length = 0;
+    if (!next_list_prefix(&element, path + path_length, candidate, &length, false)) continue;
     memcpy(candidate + length, name, name_length + 1);
-
-    if (read && is_executable_file(candidate)) {
+    if (is_executable_file(candidate)) {
       *found = candidate;
       return true;
     }
-    if (*end == '\0') break;
-    element = end + 1;
   }
   free(candidate);
   return true;

@@ -34,6 +34,13 @@ bool find_program_in_path(const char* name, char** found);
 // a file of its own for it.
 char* running_program_path();
 
+// A file's identity, the same under every link: device and inode, or on
+// Windows volume serial number and file index. False when it cannot be told.
+bool file_identity(const char* path, unsigned long long* device, unsigned long long* index);
+
+// The identity of the running program's own file, as file_identity gives it.
+bool running_program_identity(unsigned long long* device, unsigned long long* index);
+
 // Splits on '/' (on Windows on '\\' as well); each component keeps the whole
 // run of separators after it, so
 // joining them gives the path back. Returns a null-terminated array (count

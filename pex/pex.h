@@ -4,8 +4,6 @@
 // Failures are returned as constant messages (never freed) plus an errno value.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <cstdio>
 
@@ -26,6 +24,10 @@ constexpr int PEX_KEEP_TEMPS = 0x04;
 
 struct pex_backend_ops;
 
+// A child as its back end names it, opaque to everyone else: a process id on
+// POSIX, a process handle on Windows. Negative for none.
+using pex_child_id = intptr_t;
+
 // One child's CPU times.
 struct pex_child_times {
   int32_t user_secs;
@@ -45,7 +47,7 @@ struct pex_pipeline {
   int pending_in_owned;
   int stderr_read_fd;
   int child_count;
-  pid_t* child_ids;
+  pex_child_id* child_ids;
   int* child_statuses;
   pex_child_times* child_times;
   int reaped_count;
@@ -66,12 +68,13 @@ struct pex_backend_ops {
   int (*open_for_reading)(pex_pipeline* pipeline, const char* name, int binary);
   int (*open_for_writing)(pex_pipeline* pipeline, const char* name, int binary);
   // On success the parent's copies of in_fd, out_fd and err_fd above 2 are closed.
-  pid_t (*spawn_child)(pex_pipeline* pipeline, int flags, const char* program, char* const* argv,
-                       char* const* environment, int in_fd, int out_fd, int err_fd, int to_close,
-                       const char** message, int* error_code);
+  pex_child_id (*spawn_child)(pex_pipeline* pipeline, int flags, const char* program,
+                              char* const* argv, char* const* environment, int in_fd, int out_fd,
+                              int err_fd, int to_close, const char** message, int* error_code);
   int (*close_descriptor)(pex_pipeline* pipeline, int fd);
-  int (*wait_for_child)(pex_pipeline* pipeline, pid_t pid, int* status, pex_child_times* times,
-                        int kill_first, const char** message, int* error_code);
+  int (*wait_for_child)(pex_pipeline* pipeline, pex_child_id child, int* status,
+                        pex_child_times* times, int kill_first, const char** message,
+                        int* error_code);
   int (*create_pipe)(pex_pipeline* pipeline, int* fds, int binary);
   FILE* (*stream_for_reading)(pex_pipeline* pipeline, int fd, int binary);
   FILE* (*stream_for_writing)(pex_pipeline* pipeline, int fd, int binary);
@@ -119,6 +122,21 @@ FILE* pex_error_stream(pex_pipeline* pipeline, int binary);
 int pex_get_status(pex_pipeline* pipeline, int entry_count, int* statuses);
 int pex_get_timing(pex_pipeline* pipeline, int entry_count, pex_child_times* times);
 
+// How a child ended, the same on every platform: by exit with `code` (8 bits
+// on POSIX, all 32 on Windows, where an exception's code is one too), or by
+// `signal`, with a core or not. Neither (a stopped child, a stray core bit):
+// exited false and signal 0.
+struct pex_outcome {
+  bool exited;
+  unsigned long code;
+  int signal;
+  bool core;
+};
+
+// What a status from pex_get_status or pex_run_single means; read in one
+// place, by the platform's back end.
+pex_outcome pex_outcome_of(int status);
+
 // Runs one program to its end on the platform's back end. Null with
 // *status_out set to its wait status (on Windows: its exit code), or a constant message with
 // *error_code set.
@@ -130,3 +148,8 @@ const char* pex_run_single_env(int flags, const char* program, char* const* argv
                                char* const* environment, const char* program_label,
                                const char* output_name, const char* errname, int* status_out,
                                int* error_code);
+// The same with the parent's standard streams, how the program ended given
+// as its outcome.
+const char* pex_run_for_outcome(int flags, const char* program, char* const* argv,
+                                char* const* environment, const char* program_label,
+                                pex_outcome* outcome, int* error_code);

@@ -200,15 +200,15 @@ const char* pex_add_stage_env(pex_pipeline* pipeline, int flags, const char* pro
   }
 
   int to_close = (pipeline->creation_flags & PEX_PREFER_PIPES) != 0 ? pipeline->next_in_fd : -1;
-  pid_t pid = ops->spawn_child(pipeline, flags, program, argv, environment, in_fd, out_fd, err_fd,
-                               to_close, &message, error_code);
-  if (pid < 0) {
+  pex_child_id child = ops->spawn_child(pipeline, flags, program, argv, environment, in_fd, out_fd,
+                                        err_fd, to_close, &message, error_code);
+  if (child < 0) {
     close_stage_in(pipeline, in_fd);
     close_stage_out(pipeline, out_fd);
     close_stage_err(pipeline, err_fd);
     return message;
   }
-  append_entry(pipeline->child_ids, pipeline->child_count, pid);
+  append_entry(pipeline->child_ids, pipeline->child_count, child);
   return nullptr;
 }
 

@@ -75,9 +75,9 @@ int fake_open_for_writing(pex_pipeline* pipeline, const char* name, int) {
 }
 
 // Like the real back end, a successful spawn closes the parent's copies above 2.
-pid_t fake_spawn_child(pex_pipeline* pipeline, int, const char*, char* const*, char* const*,
-                       int in_fd, int out_fd, int err_fd, int to_close, const char** message,
-                       int* error_code) {
+pex_child_id fake_spawn_child(pex_pipeline* pipeline, int, const char*, char* const*, char* const*,
+                              int in_fd, int out_fd, int err_fd, int to_close, const char** message,
+                              int* error_code) {
   fake_backend& fake = fake_of(pipeline);
   ++fake.calls;
   fake.to_close.push_back(to_close);
@@ -97,8 +97,9 @@ int fake_close_descriptor(pex_pipeline* pipeline, int fd) {
   return fake.close_errno != 0 ? fail_with(fake.close_errno) : 0;
 }
 
-int fake_wait_for_child(pex_pipeline* pipeline, pid_t pid, int* status, pex_child_times* times,
-                        int kill_first, const char** message, int* error_code) {
+int fake_wait_for_child(pex_pipeline* pipeline, pex_child_id pid, int* status,
+                        pex_child_times* times, int kill_first, const char** message,
+                        int* error_code) {
   fake_backend& fake = fake_of(pipeline);
   fake.waits.push_back(std::to_string(pid) + " " + std::to_string(kill_first) + " " +
                        std::to_string(times != nullptr));

@@ -1,5 +1,6 @@
 // What the engine itself asks of the system outside the back-end table,
-// supplied by the platform's back end (posix_backend.cc, win32_backend.cc).
+// supplied by the platform's back end (posix_backend.cc, win32_backend.cc),
+// which also defines pex_outcome_of (pex.h).
 // Names are UTF-8.
 #pragma once
 

@@ -190,9 +190,9 @@ int restore_parent_fds(const displaced_slots& slots, int to_close) {
   return first_errno;
 }
 
-pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
-                  char* const* environment, int in_fd, int out_fd, int err_fd, int to_close,
-                  const char** message, int* error_code) {
+pex_child_id spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
+                         char* const* environment, int in_fd, int out_fd, int err_fd, int to_close,
+                         const char** message, int* error_code) {
   int effective_err_fd = (flags & PEX_MERGE_STDERR) != 0 ? out_fd : err_fd;
   const int child_fds[3] = {in_fd, out_fd, effective_err_fd};
   displaced_slots slots;
@@ -264,8 +264,9 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
   return pid;
 }
 
-int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times, int kill_first,
-                   const char** message, int* error_code) {
+int wait_for_child(pex_pipeline*, pex_child_id child, int* status, pex_child_times* times,
+                   int kill_first, const char** message, int* error_code) {
+  auto pid = static_cast<pid_t>(child);
   if (kill_first != 0) kill(pid, SIGTERM);
   // A caller that signals its children hears of an ended one before its
   // process id is freed for reuse, and signals stay held until it is reaped,
@@ -332,6 +333,19 @@ pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
 pex_pipeline* pex_create_native(int creation_flags, const char* program_label,
                                 const char* temp_prefix) {
   return pex_create_posix(creation_flags, program_label, temp_prefix);
+}
+
+pex_outcome pex_outcome_of(int status) {
+  pex_outcome outcome = {};
+  int signal_number = status & 0x7f;
+  if ((status & 0xff) == 0) {
+    outcome.exited = true;
+    outcome.code = static_cast<unsigned long>((status >> 8) & 0xff);
+  } else if (signal_number != 0 && signal_number != 0x7f) {
+    outcome.signal = signal_number;
+    outcome.core = (status & 0x80) != 0;
+  }
+  return outcome;
 }
 
 FILE* pex_open_stream(const char* name, const char* mode) {

@@ -2,6 +2,10 @@
 // stage's descriptors moved into the parent's slots 0, 1 and 2 for the moment
 // of the spawn; the parent's own descriptors are put back afterwards, on
 // failure too. The back end keeps no state of its own.
+//
+// Linux-only calls, one function each, so a BSD or macOS port knows its
+// work: pipe2 in create_pipe and dup3 in move_back (pipe and dup2 with
+// fcntl(FD_CLOEXEC) elsewhere).
 #pragma once
 
 #include <signal.h>

@@ -139,3 +139,13 @@ const char* pex_run_single_env(int flags, const char* program, char* const* argv
   pex_destroy(pipeline);
   return message;
 }
+
+const char* pex_run_for_outcome(int flags, const char* program, char* const* argv,
+                                char* const* environment, const char* program_label,
+                                pex_outcome* outcome, int* error_code) {
+  int status = 0;
+  const char* message = pex_run_single_env(flags, program, argv, environment, program_label,
+                                           nullptr, nullptr, &status, error_code);
+  *outcome = pex_outcome_of(status);
+  return message;
+}

@@ -78,9 +78,9 @@ struct temp_dir {
 // Tells whether a child the engine let go of (its handle closed) is gone,
 // through a handle of the test's own; a survivor is ended.
 struct child_watch {
-  explicit child_watch(pid_t child) {
-    DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(static_cast<intptr_t>(child)),
-                    GetCurrentProcess(), &process, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  explicit child_watch(pex_child_id child) {
+    DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(child), GetCurrentProcess(),
+                    &process, 0, FALSE, DUPLICATE_SAME_ACCESS);
   }
   ~child_watch() {
     if (process == nullptr) return;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "paths/search_path.h"
 #include "pex/platform.h"
 #include "support/alloc.h"
 #include "support/win32_text.h"
@@ -230,26 +231,29 @@ wchar_t* environment_variable(const wchar_t* name) {
   return value;
 }
 
-// The first match in PATH (';'-separated; quotes around an entry dropped).
+// The first match in PATH, read as it is now (the caller may have changed
+// it), walked as every PATH of the programs is.
 wchar_t* search_path(const wchar_t* name) {
-  wchar_t* path = environment_variable(L"PATH");
+  wchar_t* wide_list = environment_variable(L"PATH");
+  if (wide_list == nullptr) return nullptr;
+  char* list = wide_to_utf8(wide_list);
+  free(wide_list);
+  size_t list_length = strlen(list);
+  auto* prefix = static_cast<char*>(checked_alloc(list_length + 3));
   wchar_t* found = nullptr;
-  for (const wchar_t* entry = path; entry != nullptr && found == nullptr && *entry != L'\0';) {
-    const wchar_t* end = wcschr(entry, L';');
-    if (end == nullptr) end = entry + wcslen(entry);
-    const wchar_t* first = entry;
-    const wchar_t* last = end;
-    if (last - first >= 2 && *first == L'"' && last[-1] == L'"') ++first, --last;
-    if (last > first) {
-      found = candidate_name(first, static_cast<size_t>(last - first), name);
-      if (!is_file(found)) {
-        free(found);
-        found = nullptr;
-      }
+  for (const char* piece = list; piece != nullptr && found == nullptr;) {
+    size_t length = 0;
+    if (!next_list_prefix(&piece, list + list_length, prefix, &length, true)) continue;
+    wchar_t* directory = utf8_to_wide(prefix);
+    found = candidate_name(directory, wcslen(directory), name);
+    free(directory);
+    if (!is_file(found)) {
+      free(found);
+      found = nullptr;
     }
-    entry = *end == L';' ? end + 1 : end;
   }
-  free(path);
+  free(prefix);
+  free(list);
   return found;
 }
 
@@ -447,9 +451,9 @@ HANDLE start_process(int flags, const char* program, char* const* argv, char* co
 
 // No descriptor of ours is inheritable and the child gets only the handles it
 // is given, so to_close needs nothing.
-pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
-                  char* const* environment, int in_fd, int out_fd, int err_fd, int,
-                  const char** message, int* error_code) {
+pex_child_id spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
+                         char* const* environment, int in_fd, int out_fd, int err_fd, int,
+                         const char** message, int* error_code) {
   int effective_err_fd = (flags & PEX_MERGE_STDERR) != 0 ? out_fd : err_fd;
   const int child_fds[3] = {in_fd, out_fd, effective_err_fd};
   HANDLE process = start_process(flags, program, argv, environment, child_fds);
@@ -461,7 +465,7 @@ pid_t spawn_child(pex_pipeline*, int flags, const char* program, char* const* ar
   if (in_fd > 2) _close(in_fd);
   if (out_fd > 2) _close(out_fd);
   if (err_fd > 2 && err_fd != out_fd) _close(err_fd);
-  return static_cast<pid_t>(reinterpret_cast<intptr_t>(process));
+  return reinterpret_cast<pex_child_id>(process);
 }
 
 void split_time(const FILETIME& time, int32_t* secs, int32_t* micros) {
@@ -471,9 +475,9 @@ void split_time(const FILETIME& time, int32_t* secs, int32_t* micros) {
 }
 
 // The status is the exit code, all 32 bits of it.
-int wait_for_child(pex_pipeline*, pid_t pid, int* status, pex_child_times* times, int kill_first,
-                   const char** message, int* error_code) {
-  HANDLE process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(pid));
+int wait_for_child(pex_pipeline*, pex_child_id child, int* status, pex_child_times* times,
+                   int kill_first, const char** message, int* error_code) {
+  auto process = reinterpret_cast<HANDLE>(child);
   if (kill_first != 0) TerminateProcess(process, 1);
   DWORD code = 0;
   bool waited =
@@ -524,6 +528,11 @@ size_t win32_command_line_length(char* const* argv) {
 pex_pipeline* pex_create_native(int creation_flags, const char* program_label,
                                 const char* temp_prefix) {
   return pex_create_win32(creation_flags, program_label, temp_prefix);
+}
+
+// The status is the child's exit code, whatever ended it.
+pex_outcome pex_outcome_of(int status) {
+  return {true, static_cast<DWORD>(status), 0, false};
 }
 
 FILE* pex_open_stream(const char* name, const char* mode) {
