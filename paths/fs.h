@@ -34,8 +34,14 @@ bool resolve_path(const char* path, char* resolved);
 // Whether two components of split paths name the same directory.
 bool same_path_component(const char* left, const char* right);
 
-// What separates the components of a path: '/', and on Windows '\\' too.
-bool is_path_separator(char c);
+// Whether '\\' separates the components of a path as '/' does (Windows).
+extern const bool backslash_separates;
+
+// What separates the components of a path. Inline: the relocation asks it of
+// every byte of the program's path at each start.
+inline bool is_path_separator(char c) {
+  return c == '/' || (c == '\\' && backslash_separates);
+}
 
 // The first separator in `text`, or its terminator.
 const char* find_separator_or_end(const char* text);

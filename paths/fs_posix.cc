@@ -26,9 +26,7 @@ bool is_accessible(const char* path, int mode) {
   return access(path, mode) == 0;
 }
 
-bool is_path_separator(char c) {
-  return c == '/';
-}
+const bool backslash_separates = false;
 
 const char* find_separator_or_end(const char* text) {
   return strchrnul(text, '/');

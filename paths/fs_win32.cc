@@ -97,9 +97,7 @@ bool is_accessible(const char* path, int mode) {
   return result == 0;
 }
 
-bool is_path_separator(char c) {
-  return c == '/' || c == '\\';
-}
+const bool backslash_separates = true;
 
 const char* find_separator_or_end(const char* text) {
   while (*text != '\0' && !is_path_separator(*text)) ++text;
