@@ -424,6 +424,13 @@ TEST_F(WindowsWrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
     EXPECT_EQ(outcome.exit_code, 0u) << outcome.err;
     EXPECT_EQ(recorded(), expected_args(tree, "nm", {"a"}));
   }
+  // So deep, a tool that is this program is still known for it.
+  const std::string deep_nm = tool_dir(tree) + "nm.exe";
+  fs::remove(deep_nm);
+  fs::create_hard_link(tree / "bin/vesk-nm.exe", deep_nm);
+  std::string deep_exe = slashed(tree / "bin/vesk-nm.exe");
+  EXPECT_EQ(run({deep_exe, {deep_exe}, base_env()}).err,
+            deep_exe + ": Cannot run '" + deep_nm + "': it is this program itself\n");
 
   // A prefix of no folder, without its trailing separator, never becomes a
   // path from the current folder, which here holds a decoy tree.

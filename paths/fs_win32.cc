@@ -165,10 +165,10 @@ char* canonical_path_copy(const char* path) {
   return copy;
 }
 
-// Converted as the chain's identities always were: without the long form
-// the other queries here take past MAX_PATH.
+// Past MAX_PATH in the long form, as every other query here: a deep tool
+// must still be known for this program, or it would start itself again.
 bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
-  wchar_t* wide = utf8_to_wide(path);
+  wchar_t* wide = wide_path(path);
   bool known = identity_of(wide, device, index);
   free(wide);
   return known;
