@@ -16,41 +16,20 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "driver/config.h"
+#include "driver/end_to_end_test.h"
 #include "driver/tool_signals.h"
 #include "driver/wrapper.h"
 #include "pex/pex.h"
 #include "pex/posix_backend.h"
 #include "support/test_emulation.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-using Strings = std::vector<std::string>;
-
-// Every program the build makes; where they behave alike, tests run them all.
-const Strings tools = {"nm", "ranlib", "ar"};
 
 // A tool's name on PATH, as this build's target prefixes it.
 std::string prefixed(const std::string& tool) {
   return std::string(configured_target) + "-" + tool;
-}
-
-// The versioned part of the installation's directories.
-const std::string versioned = std::string(configured_target) + "/" + configured_version + "/";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 void write_file(const fs::path& path, const std::string& text, fs::perms mode) {
@@ -241,29 +220,16 @@ class WrapperTest : public testing::Test {
 
   // Runs bin/<program> by its full path with the given arguments.
   Outcome run_installed(const std::string& program, const Strings& args, Strings env = {}) {
-    Strings full_env = base_env();
-    full_env.insert(full_env.end(), env.begin(), env.end());
     std::string path = (root_ / "bin" / program).string();
-    Strings argv{path};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run({path, argv, full_env, "", "", {}});
+    return run({path, joined({path}, args), joined(base_env(), env), "", "", {}});
   }
 
   // The tool's recorded argument vectors, one per run.
-  Strings recorded() const {
-    Strings args;
-    std::string text = read_file(record_);
-    size_t start = 0;
-    for (size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
-      args.push_back(text.substr(start, end - start));
-    return args;
-  }
+  Strings recorded() const { return recorded_args(record_); }
   bool tool_ran() const { return fs::exists(record_); }
 
   Strings expected_args(const fs::path& root, const std::string& tool, const Strings& args) {
-    Strings expected{tool_dir(root) + tool, "--plugin", plugin_path(root)};
-    expected.insert(expected.end(), args.begin(), args.end());
-    return expected;
+    return joined({tool_dir(root) + tool, "--plugin", plugin_path(root)}, args);
   }
 
   // The installation directories as configured, used when nothing relocates.
@@ -281,23 +247,16 @@ TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
   std::string long_argument(100000, 'x');
   Strings many;
   for (int i = 0; i < 3000; ++i) many.push_back("arg" + std::to_string(i));
-  const Strings cases[] = {
-      {},
-      {"-g", "file.o"},
-      {"", " spaced out ", "new\nline", "--plugin", "-", "\xff\xfe", "$HOME*?", "'\"\\"},
-      {long_argument},
-      many,
-  };
-  for (const std::string& tool : tools) {
-    for (const Strings& args : cases) {
-      SCOPED_TRACE(tool + " with " + std::to_string(args.size()) + " arguments");
-      fs::remove(record_);
-      Outcome outcome = run_installed("vesk-" + tool, args);
-      EXPECT_EQ(outcome.exit_code, 0);
-      EXPECT_EQ(outcome.err, "");
-      EXPECT_EQ(recorded(), expected_args(root_, tool, args));
-    }
-  }
+  std::vector<Strings> cases = shared_argument_cases;
+  // Bytes that are no text, a newline, and vectors beyond any Windows command line.
+  cases.push_back(
+      {"", " spaced out ", "new\nline", "--plugin", "-", "\xff\xfe", "$HOME*?", "'\"\\"});
+  cases.push_back({long_argument});
+  cases.push_back(many);
+  expect_arguments_reach_the_tool(
+      cases, record_, [&](const std::string& tool, const Strings& args) {
+        return std::pair(run_installed("vesk-" + tool, args), expected_args(root_, tool, args));
+      });
 }
 
 // A caller that ignores SIGCHLD must not cost the tool's status.
@@ -535,8 +494,7 @@ TEST_F(WrapperTest, MissingToolNamesTheTargetPrefixedName) {
     for (const std::string& tool : tools) {
       SCOPED_TRACE(tool + (path_setting.empty() ? " with PATH unset" : " " + path_setting[0]));
       std::string program = (root_ / "bin" / ("vesk-" + tool)).string();
-      Strings env{"STAND_IN_RECORD=" + record_.string()};
-      env.insert(env.end(), path_setting.begin(), path_setting.end());
+      Strings env = joined({"STAND_IN_RECORD=" + record_.string()}, path_setting);
       Outcome outcome = run({program, {program}, env, "", "", {}});
       EXPECT_EQ(outcome.exit_code, 1);
       EXPECT_EQ(outcome.err, program + ": Cannot find binary '" + prefixed(tool) + "'\n");
@@ -732,8 +690,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
       {"PATHX=/nowhere", "VESK_WRAPPER_CHAINX=1", "VESK_WRAPPER_CHAIN=junk", "DUP=1", "DUP=2"},
   };
   for (const Strings& extra : inherited) {
-    Strings env = base_env();
-    env.insert(env.end(), extra.begin(), extra.end());
+    Strings env = joined(base_env(), extra);
     env.push_back("STAND_IN_ENVIRONMENT=" + environment);
     std::string program = bin + "vesk-nm";
     RunOptions options{program, {program}, env};

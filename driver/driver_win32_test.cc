@@ -6,24 +6,13 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "driver/config.h"
+#include "driver/end_to_end_test.h"
 #include "driver/tool_signals.h"
 #include "support/win32_text.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-using Strings = std::vector<std::string>;
-
-const Strings tools = {"nm", "ranlib", "ar"};
-const std::string versioned = std::string(configured_target) + "/" + configured_version + "/";
 
 // WTF-8 both ways, as the programs hold text, so a lone surrogate survives.
 std::wstring wide(const std::string& text) {
@@ -46,13 +35,6 @@ std::string from_ansi(const std::string& text) {
   std::wstring out(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
   return utf8(out);
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Quoted as the C runtime parses it back, independently of the back end's own
@@ -246,26 +228,13 @@ class WindowsWrapperTest : public testing::Test {
   }
 
   Outcome run_installed(const std::string& tool, const Strings& args, Strings env = {}) {
-    Strings full_env = base_env();
-    full_env.insert(full_env.end(), env.begin(), env.end());
-    Strings argv{program(tool)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run({program(tool), argv, full_env});
+    return run({program(tool), joined({program(tool)}, args), joined(base_env(), env)});
   }
 
-  Strings recorded() const {
-    Strings args;
-    std::string text = read_file(record_);
-    size_t start = 0;
-    for (size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
-      args.push_back(text.substr(start, end - start));
-    return args;
-  }
+  Strings recorded() const { return recorded_args(record_); }
 
   Strings expected_args(const fs::path& root, const std::string& tool, const Strings& args) {
-    Strings expected{tool_dir(root) + tool + ".exe", "--plugin", plugin_path(root)};
-    expected.insert(expected.end(), args.begin(), args.end());
-    return expected;
+    return joined({tool_dir(root) + tool + ".exe", "--plugin", plugin_path(root)}, args);
   }
 
   fs::path base_, root_, record_;
@@ -273,24 +242,10 @@ class WindowsWrapperTest : public testing::Test {
 
 TEST_F(WindowsWrapperTest, EveryArgumentReachesTheToolUnchanged) {
   build_tree();
-  const Strings cases[] = {
-      {},
-      {"", "a b", "tab\there", "say \"hi\"", "\"", "back\\\\\"slash", "end\\", "end\\\\",
-       "c:\\dir\\"},
-      {"*", "?.o", "@not-a-file", "%PATH%", "^&|<>", "\xc3\xbc\xc3\xb1\xc3\xaf",
-       "\xe6\x97\xa5\xe6\x9c\xac"},
-      {"lone\xed\xa0\x80.o", "\xed\xbf\xbf", "pair\xf0\x9f\x98\x80"},  // U+D800, U+DFFF alone
-  };
-  for (const std::string& tool : tools) {
-    for (const Strings& args : cases) {
-      SCOPED_TRACE(tool + " with " + testing::PrintToString(args));
-      fs::remove(record_);
-      Outcome outcome = run_installed(tool, args);
-      EXPECT_EQ(outcome.exit_code, 0u);
-      EXPECT_EQ(outcome.err, "");
-      EXPECT_EQ(recorded(), expected_args(root_, tool, args));
-    }
-  }
+  expect_arguments_reach_the_tool(
+      shared_argument_cases, record_, [&](const std::string& tool, const Strings& args) {
+        return std::pair(run_installed(tool, args), expected_args(root_, tool, args));
+      });
 }
 
 // A caller's command line that fits, pushed past the system's limit by what
