@@ -1,5 +1,5 @@
-// End-to-end tests: the built programs run from throw-away installation trees
-// with a stand-in tool, in an environment each test spells out in full.
+// End-to-end tests on POSIX hosts: the launcher of the shared cases and their
+// POSIX rows, and what only POSIX has: signals, cores, /proc, descriptors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -27,44 +27,6 @@
 
 namespace {
 
-// A tool's name on PATH, as this build's target prefixes it.
-std::string prefixed(const std::string& tool) {
-  return std::string(configured_target) + "-" + tool;
-}
-
-void write_file(const fs::path& path, const std::string& text, fs::perms mode) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-  fs::permissions(path, mode);
-}
-
-void install_copy(const fs::path& from, const fs::path& to) {
-  fs::create_directories(to.parent_path());
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-  fs::permissions(to, fs::perms(0755));
-}
-
-struct Outcome {
-  int exit_code = -1;  // -1 when the program died by a signal
-  int signal = 0;
-  bool core = false;
-  std::string out;
-  std::string err;
-};
-
-struct RunOptions {
-  std::string program;  // file to execute; argv[0] may differ
-  Strings argv;
-  Strings env;
-  std::string input = {};
-  std::string cwd = {};
-  std::vector<int> closed = {};   // standard descriptors closed in the child
-  std::vector<int> ignored = {};  // signals the program inherits as ignored
-  std::vector<int> blocked = {};  // and as blocked
-  bool without_proc = false;      // /proc hidden from the program
-  int terminal = -1;              // a session of its own with this controlling terminal
-};
-
 // Bit n-1 for signal n, as the stand-in tool reports signal sets.
 unsigned long long signal_bits(const std::vector<int>& signals) {
   unsigned long long bits = 0;
@@ -72,208 +34,183 @@ unsigned long long signal_bits(const std::vector<int>& signals) {
   return bits;
 }
 
-// A directory of its own per test: the installation tree lives at base/tree,
-// so every ".." the wrapper climbs stays inside the test's own files.
-class WrapperTest : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/wrapper_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base_ = fs::canonical(pattern);
-    root_ = base_ / "tree";
-    scratch_ = base_ / "scratch";
-    fs::create_directories(scratch_);
-    record_ = scratch_ / "record";
-    // A test the runner kills (a timeout) never tears down. A process outside
-    // the test's tree and session, which the runner's kill misses, removes the
-    // directory once the test's end of this pipe is gone.
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    pid_t starter = fork();
-    if (starter == 0) {
-      if (fork() != 0) _exit(0);
-      setsid();
-      int null_fd = open("/dev/null", O_RDWR);
-      for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);  // the runner's output pipe is let go
-      close(ends[1]);
-      char byte;
-      while (read(ends[0], &byte, 1) < 0 && errno == EINTR) {
-      }
-      std::error_code ignored;
-      fs::remove_all(base_, ignored);
-      _exit(0);
+// The stack limit before bound_wrapper_starts lowered it, back at TearDown.
+rlimit saved_stack;
+bool stack_bounded = false;
+
+// Starts the program with standard output on out_fd; it inherits exactly
+// the descriptors, signal dispositions and mask the options describe.
+pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
+  if (options.cwd.empty()) options.cwd = scratch.string();
+  fs::path in = scratch / "stdin", err = scratch / "stderr";
+  write_file(in, options.input, fs::perms(0644));
+  std::vector<char*> argv, env;
+  for (std::string& s : options.argv) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  for (std::string& s : options.env) env.push_back(s.data());
+  env.push_back(nullptr);
+  // What this system cannot start, a program of the emulated kind, starts
+  // through the emulator, which hands it argv[0] as given.
+  Strings emulated{test_emulator, "-0", options.argv.empty() ? "" : options.argv[0],
+                   options.program};
+  std::vector<char*> emulated_argv;
+  for (std::string& s : emulated) emulated_argv.push_back(s.data());
+  emulated_argv.insert(emulated_argv.end(), argv.begin() + (options.argv.empty() ? 0 : 1),
+                       argv.end());
+  pid_t test_pid = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    // A program still running when the test process is killed dies with it.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test_pid) _exit(126);
+    if (options.terminal >= 0 && (setsid() < 0 || ioctl(options.terminal, TIOCSCTTY, 0) != 0))
+      _exit(124);
+    int in_fd = open(in.c_str(), O_RDONLY);
+    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+        dup2(err_fd, 2) < 0 || chdir(options.cwd.c_str()) != 0)
+      _exit(126);
+    closefrom(3);
+    for (int fd : options.closed) close(fd);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int n : options.blocked) sigaddset(&mask, n);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    // Whatever the test runner ignores (under nohup, say) is not for the program.
+    for (int n = 1; n < NSIG; ++n) signal(n, SIG_DFL);
+    for (int n : options.ignored) signal(n, SIG_IGN);
+    // Its own mount namespace, private so that nothing reaches the test's.
+    if (options.without_proc && (unshare(CLONE_NEWNS) != 0 ||
+                                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                                 mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+      _exit(125);
+    execve(options.program.c_str(), argv.data(), env.data());
+    if (errno == ENOEXEC && under_emulation)
+      execve(test_emulator, emulated_argv.data(), env.data());
+    _exit(127);
+  }
+  EXPECT_GT(pid, 0) << strerror(errno);
+  return pid;
+}
+
+}  // namespace
+
+void WrapperTest::SetUp() {
+  char pattern[] = "/tmp/wrapper_test.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  base_ = fs::canonical(pattern);
+  root_ = base_ / "tree";
+  scratch_ = base_ / "scratch";
+  fs::create_directories(scratch_);
+  record_ = scratch_ / "record";
+  // A test the runner kills (a timeout) never tears down. A process outside
+  // the test's tree and session, which the runner's kill misses, removes the
+  // directory once the test's end of this pipe is gone.
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  pid_t starter = fork();
+  if (starter == 0) {
+    if (fork() != 0) _exit(0);
+    setsid();
+    int null_fd = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);  // the runner's output pipe is let go
+    close(ends[1]);
+    char byte;
+    while (read(ends[0], &byte, 1) < 0 && errno == EINTR) {
     }
-    waitpid(starter, nullptr, 0);
-    close(ends[0]);
-    remover_end_ = ends[1];
+    std::error_code ignored;
+    fs::remove_all(base_, ignored);
+    _exit(0);
   }
-  void TearDown() override {
-    fs::remove_all(base_);
-    close(remover_end_);
-  }
+  waitpid(starter, nullptr, 0);
+  close(ends[0]);
+  remover_end_ = ends[1];
+}
 
-  // The relocatable layout both programs expect.
-  void build_tree(bool with_plugin = true, bool with_tools = true) {
-    for (const std::string& tool : tools)
-      install_copy(program_file(tool), root_ / "bin" / ("vesk-" + tool));
-    fs::create_directories(exec_dir(root_));
-    fs::create_directories(libexec_dir());
-    if (with_plugin) write_file(libexec_dir() / plugin_file_name, "plugin", fs::perms(0644));
-    if (with_tools) {
-      for (const std::string& tool : tools)
-        install_copy(STAND_IN_TOOL_PATH, tool_dir(root_) + tool);
-    }
-  }
-  static std::string program_file(const std::string& tool) {
-    return std::string(VESK_PROGRAMS_DIR) + "/vesk-" + tool;
-  }
-  fs::path libexec_dir() const { return libexec_path(root_); }
+void WrapperTest::TearDown() {
+  if (stack_bounded) setrlimit(RLIMIT_STACK, &saved_stack), stack_bounded = false;
+  fs::remove_all(base_);
+  close(remover_end_);
+}
 
-  // Where the wrapper finds things, spelled the way its relocation spells them.
-  static std::string exec_dir(const fs::path& root) {
-    return root.string() + "/bin/" + VESK_EXEC_FROM_BIN + versioned;
-  }
-  static std::string libexec_path(const fs::path& root) {
-    return root.string() + "/bin/" + VESK_LIBEXEC_FROM_BIN + versioned;
-  }
-  static std::string tool_dir(const fs::path& root) {
-    return exec_dir(root) + "../../../../" + configured_target + "/bin/";
-  }
-  static std::string plugin_path(const fs::path& root) {
-    return libexec_path(root) + plugin_file_name;
-  }
+Outcome WrapperTest::run(RunOptions options) {
+  fs::path out = scratch_ / "stdout";
+  int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  pid_t pid = start(options, out_fd, scratch_);
+  close(out_fd);
+  Outcome outcome;
+  if (pid <= 0) return outcome;
+  int status;
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status), outcome.core = WCOREDUMP(status);
+  outcome.out = read_file(out);
+  outcome.err = read_file(scratch_ / "stderr");
+  return outcome;
+}
 
-  Strings base_env() const {
-    return {"PATH=" + (base_ / "empty-path").string(), "STAND_IN_RECORD=" + record_.string()};
-  }
-
-  // Starts the program with standard output on out_fd; it inherits exactly
-  // the descriptors, signal dispositions and mask the options describe.
-  pid_t start(RunOptions& options, int out_fd) {
-    if (options.cwd.empty()) options.cwd = scratch_.string();
-    fs::path in = scratch_ / "stdin", err = scratch_ / "stderr";
-    write_file(in, options.input, fs::perms(0644));
-    std::vector<char*> argv, env;
-    for (std::string& s : options.argv) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    for (std::string& s : options.env) env.push_back(s.data());
-    env.push_back(nullptr);
-    // What this system cannot start, a program of the emulated kind, starts
-    // through the emulator, which hands it argv[0] as given.
-    Strings emulated{test_emulator, "-0", options.argv.empty() ? "" : options.argv[0],
-                     options.program};
-    std::vector<char*> emulated_argv;
-    for (std::string& s : emulated) emulated_argv.push_back(s.data());
-    emulated_argv.insert(emulated_argv.end(), argv.begin() + (options.argv.empty() ? 0 : 1),
-                         argv.end());
-    pid_t test_pid = getpid();
-    pid_t pid = fork();
-    if (pid == 0) {
-      // A program still running when the test process is killed dies with it.
-      if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test_pid) _exit(126);
-      if (options.terminal >= 0 && (setsid() < 0 || ioctl(options.terminal, TIOCSCTTY, 0) != 0))
-        _exit(124);
-      int in_fd = open(in.c_str(), O_RDONLY);
-      int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
-          dup2(err_fd, 2) < 0 || chdir(options.cwd.c_str()) != 0)
-        _exit(126);
-      closefrom(3);
-      for (int fd : options.closed) close(fd);
-      sigset_t mask;
-      sigemptyset(&mask);
-      for (int n : options.blocked) sigaddset(&mask, n);
-      sigprocmask(SIG_SETMASK, &mask, nullptr);
-      // Whatever the test runner ignores (under nohup, say) is not for the program.
-      for (int n = 1; n < NSIG; ++n) signal(n, SIG_DFL);
-      for (int n : options.ignored) signal(n, SIG_IGN);
-      // Its own mount namespace, private so that nothing reaches the test's.
-      if (options.without_proc &&
-          (unshare(CLONE_NEWNS) != 0 ||
-           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-           mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
-        _exit(125);
-      execve(options.program.c_str(), argv.data(), env.data());
-      if (errno == ENOEXEC && under_emulation)
-        execve(test_emulator, emulated_argv.data(), env.data());
-      _exit(127);
-    }
-    EXPECT_GT(pid, 0) << strerror(errno);
-    return pid;
-  }
-
-  Outcome run(RunOptions options) {
-    fs::path out = scratch_ / "stdout";
-    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid_t pid = start(options, out_fd);
-    close(out_fd);
-    Outcome outcome;
-    if (pid <= 0) return outcome;
-    int status;
-    EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status), outcome.core = WCOREDUMP(status);
-    outcome.out = read_file(out);
-    outcome.err = read_file(scratch_ / "stderr");
-    return outcome;
-  }
-
-  // Runs bin/<program> by its full path with the given arguments.
-  Outcome run_installed(const std::string& program, const Strings& args, Strings env = {}) {
-    std::string path = (root_ / "bin" / program).string();
-    return run({path, joined({path}, args), joined(base_env(), env), "", "", {}});
-  }
-
-  // The tool's recorded argument vectors, one per run.
-  Strings recorded() const { return recorded_args(record_); }
-  bool tool_ran() const { return fs::exists(record_); }
-
-  Strings expected_args(const fs::path& root, const std::string& tool, const Strings& args) {
-    return joined({tool_dir(root) + tool, "--plugin", plugin_path(root)}, args);
-  }
-
-  // The installation directories as configured, used when nothing relocates.
-  static Strings configured_dirs() {
-    return {install_exec_dir + versioned + "../../../../" + configured_target + "/bin/",
-            install_libexec_dir + versioned};
-  }
-
-  fs::path base_, root_, scratch_, record_;
-  int remover_end_ = -1;
-};
-
-TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
-  build_tree();
-  std::string long_argument(100000, 'x');
+// Bytes that are no text, a newline, and vectors beyond any Windows command line.
+std::vector<Strings> WrapperTest::platform_argument_cases() {
   Strings many;
   for (int i = 0; i < 3000; ++i) many.push_back("arg" + std::to_string(i));
-  std::vector<Strings> cases = shared_argument_cases;
-  // Bytes that are no text, a newline, and vectors beyond any Windows command line.
-  cases.push_back(
-      {"", " spaced out ", "new\nline", "--plugin", "-", "\xff\xfe", "$HOME*?", "'\"\\"});
-  cases.push_back({long_argument});
-  cases.push_back(many);
-  expect_arguments_reach_the_tool(
-      cases, record_, [&](const std::string& tool, const Strings& args) {
-        return std::pair(run_installed("vesk-" + tool, args), expected_args(root_, tool, args));
-      });
+  return {{"", " spaced out ", "new\nline", "--plugin", "-", "\xff\xfe", "$HOME*?", "'\"\\"},
+          {std::string(100000, 'x')},
+          many};
 }
 
 // A caller that ignores SIGCHLD must not cost the tool's status.
-TEST_F(WrapperTest, ExitCodeOfTheToolBecomesOurs) {
-  build_tree();
-  std::string program = (root_ / "bin/vesk-nm").string();
-  for (std::vector<int> ignored : {std::vector<int>{}, {SIGCHLD}}) {
-    for (int code : {0, 1, 3, 127, 255}) {
-      SCOPED_TRACE(std::to_string(code) + (ignored.empty() ? "" : " with SIGCHLD ignored"));
-      Strings env = base_env();
-      env.push_back("STAND_IN_EXIT=" + std::to_string(code));
-      Outcome outcome = run({program, {program, "x"}, env, "", "", {}, ignored});
-      EXPECT_EQ(outcome.exit_code, code);
-      EXPECT_EQ(outcome.err, "");
-    }
-  }
+std::vector<ExitCase> WrapperTest::platform_exit_cases() const {
+  std::vector<ExitCase> cases;
+  for (int code : {0, 1, 3, 127, 255})
+    cases.push_back({"STAND_IN_EXIT=" + std::to_string(code), code, "", {SIGCHLD}});
+  return cases;
 }
+
+// An empty entry is the current directory. An entry ending in a backslash
+// gives a path with no '/': what runs is that very file, not one sought on
+// PATH once more.
+std::vector<PathCase> WrapperTest::platform_path_cases(const fs::path& dir,
+                                                       const fs::path& holder) const {
+  for (const std::string& tool : tools)
+    install_copy(STAND_IN_TOOL_PATH, holder / ("x\\" + prefixed(tool)));
+  return {{"PATH=" + native(base_ / "nowhere") + "::" + native(dir), "./", true},
+          {"PATH=x\\", "x\\", true}};
+}
+
+std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) const {
+  fs::create_directories(base_ / "links");
+  fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
+  const std::string link = native(base_ / "links/vesk-nm"), real = native(moved / "bin/vesk-nm");
+  return {
+      {"symbolic link from elsewhere", moved, link, link},
+      {"bare name through PATH",
+       moved,
+       real,
+       "vesk-nm",
+       {"PATH=/nonexistent::" + native(moved / "bin")}},
+      {"relative and untidy path",
+       moved,
+       real,
+       "moved here/tree/bin//./vesk-nm",
+       {},
+       native(base_)},
+  };
+}
+
+// The arguments fill the start limit that this stack limit sets within a few
+// dozen starts.
+Strings WrapperTest::bound_wrapper_starts() {
+  getrlimit(RLIMIT_STACK, &saved_stack);
+  rlimit small = {1 << 20, saved_stack.rlim_max};
+  stack_bounded = setrlimit(RLIMIT_STACK, &small) == 0;
+  return Strings(2, std::string(125000, 'a'));
+}
+
+Strings WrapperTest::install_starter(const fs::path& path, const std::string& program) {
+  write_file(path, "#!/bin/sh\n'" + program + "' \"$@\"\nexit $?\n", fs::perms(0755));
+  return {};
+}
+
+namespace {
 
 // A signal sent to the wrapper alone reaches the tool, the wrapper outlives
 // the tool and ends by the same signal; ignored signals stay ignored, in the
@@ -331,7 +268,7 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
         if (wrapper > 0 && kill(wrapper, SIGKILL) == 0) waitpid(wrapper, nullptr, 0);
       }
     } left;
-    left.wrapper = start(options, out[1]);
+    left.wrapper = start(options, out[1], scratch_);
     close(out[1]);
     char line[128] = {};
     for (size_t n = 0; n < sizeof line - 1 && read(out[0], line + n, 1) == 1 && line[n] != '\n';)
@@ -382,7 +319,7 @@ TEST_F(WrapperTest, DeathBySignalIsReportedWithItsText) {
   for (int number : {SIGKILL, SIGTERM, SIGABRT, SIGRTMIN}) {
     if (under_emulation && number == SIGRTMIN) continue;  // skipped below, visibly
     SCOPED_TRACE(number);
-    Outcome outcome = run_installed("vesk-nm", {}, {"STAND_IN_SIGNAL=" + std::to_string(number)});
+    Outcome outcome = run_installed("nm", {}, {"STAND_IN_SIGNAL=" + std::to_string(number)});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, tool + " terminated with signal " + std::to_string(number) + " [" +
                                strsignal(number) + "]\n");
@@ -485,101 +422,16 @@ TEST_F(WrapperTest, MissingPluginEndsBeforeTheToolIsSought) {
   }
 }
 
-TEST_F(WrapperTest, MissingToolNamesTheTargetPrefixedName) {
+// A symbolic link is known for what it leads to. Where /proc is missing the
+// program knows itself by the path it was started by; without a name of its
+// own to print, it prints its own name.
+TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedThroughALinkWithoutProcOrName) {
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
-  // A bare tool name on PATH is never taken.
-  for (const std::string& tool : tools) install_copy(STAND_IN_TOOL_PATH, base_ / "host-bin" / tool);
-  const Strings paths[] = {{"PATH=" + (base_ / "host-bin").string()}, {"PATH="}, {}};
-  for (const Strings& path_setting : paths) {
-    for (const std::string& tool : tools) {
-      SCOPED_TRACE(tool + (path_setting.empty() ? " with PATH unset" : " " + path_setting[0]));
-      std::string program = (root_ / "bin" / ("vesk-" + tool)).string();
-      Strings env = joined({"STAND_IN_RECORD=" + record_.string()}, path_setting);
-      Outcome outcome = run({program, {program}, env, "", "", {}});
-      EXPECT_EQ(outcome.exit_code, 1);
-      EXPECT_EQ(outcome.err, program + ": Cannot find binary '" + prefixed(tool) + "'\n");
-      EXPECT_FALSE(tool_ran());
-    }
-  }
-}
-
-TEST_F(WrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
-  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
-  install_copy(STAND_IN_TOOL_PATH, base_ / "host-bin/nm");
-  install_copy(STAND_IN_TOOL_PATH, base_ / "cross-bin" / prefixed("nm"));
-  // An empty PATH element means the current directory.
-  install_copy(STAND_IN_TOOL_PATH, scratch_ / prefixed("nm"));
-  install_copy(STAND_IN_TOOL_PATH, scratch_ / ("x\\" + prefixed("nm")));
-  struct Case {
-    std::string path;
-    std::string found;
-  };
-  const Case cases[] = {
-      {(base_ / "host-bin").string() + ":" + (base_ / "cross-bin").string(),
-       (base_ / "cross-bin" / prefixed("nm")).string()},
-      {(base_ / "host-bin").string() + "::" + (base_ / "cross-bin").string(),
-       "./" + prefixed("nm")},
-      // The entry ends in a backslash, so the path found has no '/': what
-      // runs is that very file, not one sought on PATH once more.
-      {"x\\", "x\\" + prefixed("nm")},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    fs::remove(record_);
-    std::string program = (root_ / "bin/vesk-nm").string();
-    Outcome outcome = run({program,
-                           {program, "a.o"},
-                           {"PATH=" + c.path, "STAND_IN_RECORD=" + record_.string()},
-                           "",
-                           "",
-                           {}});
-    EXPECT_EQ(outcome.exit_code, 0);
-    EXPECT_EQ(recorded(), (Strings{c.found, "--plugin", plugin_path(root_), "a.o"}));
-  }
-}
-
-// A packaging mistake that makes the tool a link to the wrapper fails at
-// once instead of starting the wrapper again and again.
-TEST_F(WrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
-  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
-  fs::path in_tree = tool_dir(root_) + "nm", on_path = base_ / "cross-bin" / prefixed("nm");
-  fs::create_directories(in_tree.parent_path());
-  fs::create_directories(on_path.parent_path());
-  std::string program = (root_ / "bin/vesk-nm").string();
-  struct Case {
-    fs::path link;
-    std::string found;
-    bool hard;
-  };
-  const Case cases[] = {
-      {in_tree, tool_dir(root_) + "nm", false},
-      {on_path, on_path.string(), true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.found);
-    if (c.hard) {
-      fs::create_hard_link(program, c.link);
-    } else {
-      fs::create_symlink(program, c.link);
-    }
-    Outcome outcome =
-        run({program,
-             {program},
-             {"PATH=" + on_path.parent_path().string(), "STAND_IN_RECORD=" + record_.string()},
-             "",
-             "",
-             {}});
-    EXPECT_EQ(outcome.exit_code, 1);
-    EXPECT_EQ(outcome.err, program + ": Cannot run '" + c.found + "': it is this program itself\n");
-    fs::remove(c.link);
-  }
-}
-
-// Where /proc is missing the program knows itself by the path it was started
-// by; without a name of its own to print, it prints its own name.
-TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedWithoutProcOrName) {
-  build_tree(/*with_plugin=*/true, /*with_tools=*/false);
-  std::string program = (root_ / "bin/vesk-nm").string();
+  std::string program = (root_ / "bin/vesk-nm").string(), in_tree = tool_dir(root_) + "nm";
+  fs::create_symlink(program, in_tree);
+  EXPECT_EQ(run_installed("nm", {}).err,
+            program + ": Cannot run '" + in_tree + "': it is this program itself\n");
+  fs::remove(in_tree);
   fs::path on_path = base_ / "cross-bin" / prefixed("nm");
   fs::create_directories(on_path.parent_path());
   fs::create_hard_link(program, on_path);
@@ -599,22 +451,14 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedWithoutProcOrName) {
                               "': it is this program itself\n");
 }
 
-// However the tool leads back to a wrapper of the same tree, the wrapper so
-// started refuses at once, naming the file that led back, and nothing runs.
-TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
-  SKIP_UNDER_EMULATION(
-      "the tool is a wrapper, which an emulated wrapper cannot start here "
-      "(no binfmt handler: ENOEXEC)");
+// Through symbolic links or a script, the wrapper a tool leads back to
+// refuses at once, naming the file that led back, and nothing runs.
+TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
+  SKIP_UNDER_EMULATION(a_wrapper_that_starts_a_wrapper);
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   std::string bin = (root_ / "bin/").string(), nm = tool_dir(root_) + "nm";
   std::string ranlib = tool_dir(root_) + "ranlib";
-  // Should the refusal fail, the arguments fill the start limit that this
-  // stack limit sets within a few dozen starts, so the chain ends there.
-  rlimit stack, small = {1 << 20, 1 << 20};
-  getrlimit(RLIMIT_STACK, &stack);
-  small.rlim_max = stack.rlim_max;
-  setrlimit(RLIMIT_STACK, &small);
-  Strings args(2, std::string(125000, 'a'));
+  Strings args = bound_wrapper_starts();
   struct Case {
     std::string nm;      // a script when it starts with "#!", else a link target
     std::string ranlib;  // a link target; empty for the stand-in tool
@@ -624,8 +468,6 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
       {"#!" + bin + "vesk-nm\n", "", bin + "vesk-nm"},
       {bin + "vesk-ranlib", bin + "vesk-nm", nm},
       {bin + "vesk-ranlib", "", nm},
-      // A script that waits for the wrapper it starts: the one above is a grandparent.
-      {"#!/bin/sh\n" + bin + "vesk-nm \"$@\"\nexit $?\n", "", bin + "vesk-nm"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nm + " " + c.ranlib);
@@ -639,13 +481,13 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
     else
       fs::create_symlink(c.ranlib, ranlib);
     // What the caller left in the variable does not hide the entries after it.
-    Outcome outcome = run_installed("vesk-nm", args, {"VESK_WRAPPER_CHAIN=junk"});
+    Outcome outcome = run_installed("nm", args, {"VESK_WRAPPER_CHAIN=junk"});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, c.refuser + ": Cannot run '" + nm +
                                "': it leads back to a wrapper of this installation\n");
     EXPECT_FALSE(tool_ran());
   }
-  setrlimit(RLIMIT_STACK, &stack);
+  setrlimit(RLIMIT_STACK, &saved_stack);
 
   // A chain naming a wrapper of this tree that has ended is passed over.
   pid_t gone = fork();
@@ -662,7 +504,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
   install_copy(STAND_IN_TOOL_PATH, nm);
   std::string padded = chain.str();
   padded.insert(padded.find('=') + 1, std::string(131060 - padded.size() - 1, 'j') + ",");
-  EXPECT_EQ(run_installed("vesk-nm", {}, {padded}).exit_code, 0);
+  EXPECT_EQ(run_installed("nm", {}, {padded}).exit_code, 0);
   EXPECT_TRUE(tool_ran());
   // So is one that lives but does not wait above: a sibling.
   int hold[2];
@@ -677,7 +519,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
   std::ostringstream live;
   live << std::hex << "VESK_WRAPPER_CHAIN=" << sibling << ":" << plugin.st_dev << ":"
        << plugin.st_ino << ";" << nm;
-  EXPECT_EQ(run_installed("vesk-nm", {}, {live.str()}).exit_code, 0);
+  EXPECT_EQ(run_installed("nm", {}, {live.str()}).exit_code, 0);
   close(hold[1]);
   waitpid(sibling, nullptr, 0);
 
@@ -695,7 +537,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
     std::string program = bin + "vesk-nm";
     RunOptions options{program, {program}, env};
     int out_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_t pid = start(options, out_fd);
+    pid_t pid = start(options, out_fd, scratch_);
     close(out_fd);
     int status = -1;
     waitpid(pid, &status, 0);
@@ -708,12 +550,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
       *slot = entry.str();
     else
       env.push_back(entry.str());
-    std::string text = read_file(environment);
-    Strings got;
-    for (size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos;
-         start = end + 1)
-      got.push_back(text.substr(start, end - start));
-    EXPECT_EQ(got, env);
+    EXPECT_EQ(null_ended(read_file(environment)), env);
   }
 }
 
@@ -764,9 +601,9 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
   std::string libexec = libexec_path(root_);
   // The target's bin directory comes first, for the plugin as for the tool.
   write_file(tool_bin + plugin_file_name, "", fs::perms(0644));
-  write_file(libexec_dir() / plugin_file_name, "", fs::perms(0644));
-  install_copy(STAND_IN_TOOL_PATH, libexec_dir() / "nm");
-  Outcome outcome = run_installed("vesk-nm", {});
+  write_file(file(libexec_path(root_)) / plugin_file_name, "", fs::perms(0644));
+  install_copy(STAND_IN_TOOL_PATH, file(libexec_path(root_)) / "nm");
+  Outcome outcome = run_installed("nm", {});
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(recorded(), (Strings{libexec + "nm", "--plugin", tool_bin + plugin_file_name}));
 
@@ -774,75 +611,14 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
   install_copy(STAND_IN_TOOL_PATH, tool_bin + "nm");
   // A directory or a file without execute permission under the tool's name is passed over.
   fs::create_directories(tool_bin + "ranlib");
-  write_file(libexec_dir() / "ranlib", "", fs::perms(0644));
-  outcome = run_installed("vesk-nm", {});
+  write_file(file(libexec_path(root_)) / "ranlib", "", fs::perms(0644));
+  outcome = run_installed("nm", {});
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(recorded(), (Strings{tool_bin + "nm", "--plugin", tool_bin + plugin_file_name}));
-  outcome = run_installed("vesk-ranlib", {});
+  outcome = run_installed("ranlib", {});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, (root_ / "bin/vesk-ranlib").string() + ": Cannot find binary '" +
                              prefixed("ranlib") + "'\n");
-}
-
-TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
-  build_tree();
-  fs::path moved = base_ / "moved";
-  fs::rename(root_, moved);
-  fs::create_directories(base_ / "links");
-  fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
-  install_copy(program_file("nm"), base_ / "elsewhere/vesk-nm");
-  fs::copy(moved, base_ / "decoy", fs::copy_options::recursive);
-  std::string real = (moved / "bin/vesk-nm").string();
-  std::string record = "STAND_IN_RECORD=" + record_.string();
-  std::string moved_bin = (moved / "bin").string();
-  struct Case {
-    const char* label;
-    RunOptions options;
-  };
-  const Case cases[] = {
-      {"moved tree", {real, {real, "m"}, {record}, "", "", {}}},
-      {"symbolic link from elsewhere",
-       {(base_ / "links/vesk-nm").string(),
-        {(base_ / "links/vesk-nm").string(), "m"},
-        {record},
-        "",
-        "",
-        {}}},
-      {"bare name through PATH",
-       {real, {"vesk-nm", "m"}, {"PATH=/nonexistent::" + moved_bin, record}, "", "", {}}},
-      {"relative and untidy path",
-       {real, {"moved/bin//./vesk-nm", "m"}, {record}, "", base_.string(), {}}},
-      {"exec prefix",
-       {(base_ / "elsewhere/vesk-nm").string(),
-        {"anything", "m"},
-        {"VESK_EXEC_PREFIX=" + moved_bin + "/", record},
-        "",
-        "",
-        {}}},
-      // A bare name PATH does not hold, started among another tree's files.
-      {"bare name not on PATH",
-       {real, {"vesk-nm", "m"}, {record}, "", (base_ / "decoy/bin").string(), {}}},
-      // Set but empty, it counts as unset: no bare name to resolve among the decoy's files.
-      {"empty exec prefix",
-       {real, {real, "m"}, {"VESK_EXEC_PREFIX=", record}, "", (base_ / "decoy/bin").string(), {}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    fs::remove(record_);
-    Outcome outcome = run(c.options);
-    EXPECT_EQ(outcome.exit_code, 0);
-    EXPECT_EQ(outcome.err, "");
-    EXPECT_EQ(recorded(), expected_args(moved, "nm", {"m"}));
-  }
-}
-
-TEST_F(WrapperTest, ExecPrefixWithoutTrailingSlashFindsNothing) {
-  build_tree();
-  std::string program = (root_ / "bin/vesk-nm").string();
-  Outcome outcome =
-      run({program, {program}, {"VESK_EXEC_PREFIX=" + (root_ / "bin").string()}, "", "", {}});
-  EXPECT_EQ(outcome.exit_code, 1);
-  EXPECT_EQ(outcome.err, program + ": Cannot find plugin '" + plugin_file_name + "'\n");
 }
 
 TEST_F(WrapperTest, StandardStreamsPassThrough) {
@@ -864,7 +640,7 @@ TEST_F(WrapperTest, ClosedStandardDescriptorsAtStart) {
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(recorded(), expected_args(root_, "nm", {"q"}));
 
-  fs::remove(libexec_dir() / plugin_file_name);
+  fs::remove(file(libexec_path(root_)) / plugin_file_name);
   outcome = run({program, {program}, base_env(), "", "", {0, 1, 2}});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.signal, 0);
@@ -874,7 +650,7 @@ TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
   SKIP_UNDER_EMULATION("qemu-user's vfork is a fork: posix_spawn cannot report the failed exec");
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   write_file(tool_dir(root_) + "nm", "#!/nonexistent/interpreter\n", fs::perms(0755));
-  Outcome outcome = run_installed("vesk-nm", {});
+  Outcome outcome = run_installed("nm", {});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
 }
@@ -912,7 +688,10 @@ TEST(ExitStatusOf, WaitStatusGivesExitStatusAndSignalLine) {
 TEST_F(WrapperTest, EmptyArgumentVectorUsesTheProgramsOwnName) {
   // Without a program path the running program stands in: the test binary,
   // with no tree around it, or the configured directories where it is installed.
-  for (const std::string& configured : configured_dirs()) {
+  const Strings configured_dirs = {
+      install_exec_dir + versioned + "../../../../" + configured_target + "/bin/",
+      install_libexec_dir + versioned};
+  for (const std::string& configured : configured_dirs) {
     std::string plugin = configured + plugin_file_name;
     if (access(plugin.c_str(), F_OK) == 0) GTEST_SKIP() << plugin << " is installed here";
   }

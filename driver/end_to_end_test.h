@@ -1,6 +1,7 @@
-// What the end-to-end tests of both builds share: the programs, the stand-in
-// tool's record, and the cases whose outcome is the same on every platform.
-// Each platform's file keeps its own tree and its own way of starting programs.
+// What the end-to-end tests of both builds share: the installation tree, the
+// stand-in tool's record, and a launcher each platform's file defines
+// (SetUp, TearDown, run and the hooks below). The cases whose outcome is the
+// same everywhere are in end_to_end_test.cc, with each platform's own rows.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,73 +10,197 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "driver/config.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
 using Strings = std::vector<std::string>;
 
 // Every program the build makes; where they behave alike, tests run them all.
-const Strings tools = {"nm", "ranlib", "ar"};
+inline const Strings tools = {"nm", "ranlib", "ar"};
 
 // The versioned part of the installation's directories.
-const std::string versioned = std::string(configured_target) + "/" + configured_version + "/";
+inline const std::string versioned =
+    std::string(configured_target) + "/" + configured_version + "/";
 
-std::string read_file(const fs::path& path) {
+inline constexpr char exe[] = VESK_EXE_SUFFIX;
+
+// Why a test whose tool is a wrapper is skipped under an emulator.
+inline constexpr char a_wrapper_that_starts_a_wrapper[] =
+    "the tool is a wrapper, which an emulated wrapper cannot start here "
+    "(no binfmt handler: ENOEXEC)";
+
+// A tool's name on PATH, as this build's target prefixes it.
+inline std::string prefixed(const std::string& tool) {
+  return std::string(configured_target) + "-" + tool + exe;
+}
+
+// Paths as the programs spell them, in UTF-8: with '/' throughout, or natively.
+inline std::string slashed(const fs::path& path) {
+  std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+inline std::string native(const fs::path& path) {
+  std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+inline fs::path file(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+inline std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-Strings joined(Strings first, const Strings& second) {
+inline void write_file(const fs::path& path, const std::string& text,
+                       fs::perms mode = fs::perms(0644)) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+  fs::permissions(path, mode);
+}
+
+inline void install_copy(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms(0755));
+}
+
+template <typename T>
+std::vector<T> joined(std::vector<T> first, const std::vector<T>& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
 }
 
-// The stand-in tool writes each argument it got, each ended by a null byte.
-Strings recorded_args(const fs::path& record) {
-  Strings args;
-  std::string text = read_file(record);
+// Null-ended pieces, as the stand-in tool records arguments and environments.
+inline Strings null_ended(const std::string& text) {
+  Strings pieces;
   size_t start = 0;
   for (size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
-    args.push_back(text.substr(start, end - start));
-  return args;
+    pieces.push_back(text.substr(start, end - start));
+  return pieces;
 }
 
-// Argument vectors every build passes to the tool unchanged: quoting, wildcards,
-// UTF-8 and lone surrogates in their 8-bit form (U+D800, U+DFFF).
-const std::vector<Strings> shared_argument_cases = {
-    {},
-    {"-g", "file.o"},
-    {"", "a b", "tab\there", "say \"hi\"", "\"", "back\\\\\"slash", "end\\", "end\\\\",
-     "c:\\dir\\"},
-    {"*", "?.o", "@not-a-file", "%PATH%", "^&|<>", "\xc3\xbc\xc3\xb1\xc3\xaf",
-     "\xe6\x97\xa5\xe6\x9c\xac"},
-    {"lone\xed\xa0\x80.o", "\xed\xbf\xbf", "pair\xf0\x9f\x98\x80"},
+struct Outcome {
+  long long exit_code = -1;  // -1 when the program died by a signal
+  int signal = 0;
+  bool core = false;
+  std::string out;
+  std::string err;  // "\r\n" read as "\n"
 };
 
-// Each tool with each case: the wrapper ends well and quietly, and the tool got
-// what it should. `run(tool, args)` starts the installed wrapper and returns
-// its outcome and the arguments the tool should have recorded.
-template <typename Run>
-void expect_arguments_reach_the_tool(const std::vector<Strings>& cases, const fs::path& record,
-                                     Run run) {
-  for (const std::string& tool : tools) {
-    for (const Strings& args : cases) {
-      SCOPED_TRACE(tool + " with " + std::to_string(args.size()) + " arguments");
-      fs::remove(record);
-      auto [outcome, expected] = run(tool, args);
-      EXPECT_EQ(outcome.exit_code, decltype(outcome.exit_code){0});
-      EXPECT_EQ(outcome.err, "");
-      EXPECT_EQ(recorded_args(record), expected);
-    }
-  }
-}
+struct RunOptions {
+  std::string program;  // file to execute; argv[0] may differ
+  Strings argv;
+  Strings env;  // a name's first entry counts; on Windows over the test's own
+  std::string input = {};
+  std::string cwd = {};          // the scratch directory when empty
+  std::vector<int> closed = {};  // standard streams the program starts without
+  // POSIX only.
+  std::vector<int> ignored = {};  // signals the program inherits as ignored
+  std::vector<int> blocked = {};  // and as blocked
+  bool without_proc = false;      // /proc hidden from the program
+  int terminal = -1;              // a session of its own with this controlling terminal
+};
 
-}  // namespace
+// How a tool that exits, or dies, ends the wrapper: its status and the line
+// after the tool's path, on standard error.
+struct ExitCase {
+  std::string env;
+  long long code;
+  std::string line = {};
+  std::vector<int> ignored = {};
+};
+
+// A PATH setting (empty: PATH unset) and the directory the tool is found in,
+// spelled as the wrapper spells it (empty: not found, "Cannot find binary").
+struct PathCase {
+  std::string setting;
+  std::string found;
+  bool from_holder = false;  // run from a directory that holds the tool
+};
+
+// The tree at `tree` started by `program`, as `argv0`, with `env` first.
+struct TreeCase {
+  std::string label;
+  fs::path tree;
+  std::string program;
+  std::string argv0;
+  Strings env = {};
+  std::string cwd = {};
+};
+
+// A directory of its own per test: the installation tree lives at base/tree,
+// so every ".." the wrapper climbs stays inside the test's own files.
+class WrapperTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  Outcome run(RunOptions options);
+
+  // Each platform's rows beyond the shared ones, over this test's own files:
+  // `dir` holds the prefixed tools, as does `holder`; `moved` is the tree.
+  static std::vector<Strings> platform_argument_cases();
+  std::vector<ExitCase> platform_exit_cases() const;
+  std::vector<PathCase> platform_path_cases(const fs::path& dir, const fs::path& holder) const;
+  std::vector<TreeCase> platform_tree_cases(const fs::path& moved) const;
+  // Should a refusal fail, bounds the wrappers that start one another (until
+  // the test ends) and gives the arguments that fill that bound.
+  Strings bound_wrapper_starts();
+  // Makes `path` a tool that starts `program`, waits for it and exits with its
+  // status; returns what the environment must hold for it.
+  Strings install_starter(const fs::path& path, const std::string& program);
+
+  // The relocatable layout the programs expect.
+  void build_tree(bool with_plugin = true, bool with_tools = true) {
+    for (const std::string& tool : tools) {
+      install_copy(file(std::string(VESK_PROGRAMS_DIR) + "/vesk-" + tool + exe),
+                   root_ / "bin" / ("vesk-" + tool + exe));
+      if (with_tools) install_copy(STAND_IN_TOOL_PATH, file(tool_dir(root_) + tool + exe));
+    }
+    fs::create_directories(file(tool_dir(root_)));
+    fs::create_directories(file(libexec_path(root_)));
+    if (with_plugin) write_file(file(plugin_path(root_)), "plugin");
+  }
+
+  // Where the wrapper finds things, spelled the way its relocation spells them.
+  static std::string exec_dir(const fs::path& root) {
+    return slashed(root) + "/bin/" + VESK_EXEC_FROM_BIN + versioned;
+  }
+  static std::string libexec_path(const fs::path& root) {
+    return slashed(root) + "/bin/" + VESK_LIBEXEC_FROM_BIN + versioned;
+  }
+  static std::string tool_dir(const fs::path& root) {
+    return exec_dir(root) + "../../../../" + configured_target + "/bin/";
+  }
+  static std::string plugin_path(const fs::path& root) {
+    return libexec_path(root) + plugin_file_name;
+  }
+  std::string program(const std::string& tool = "nm") const {
+    return slashed(root_ / "bin" / ("vesk-" + tool + exe));
+  }
+
+  Strings base_env() const {
+    return {"PATH=" + native(base_ / "empty-path"), "STAND_IN_RECORD=" + native(record_)};
+  }
+
+  // Runs bin/vesk-<tool> by its full path, `env` ahead of the base environment.
+  Outcome run_installed(const std::string& tool, const Strings& args, const Strings& env = {}) {
+    return run({program(tool), joined({program(tool)}, args), joined(env, base_env())});
+  }
+
+  // The tool's recorded argument vectors, one after another.
+  Strings recorded() const { return null_ended(read_file(record_)); }
+  bool tool_ran() const { return fs::exists(record_); }
+
+  static Strings expected_args(const fs::path& root, const std::string& tool, const Strings& args) {
+    return joined({tool_dir(root) + tool + exe, "--plugin", plugin_path(root)}, args);
+  }
+
+  fs::path base_, root_, scratch_, record_;
+  int remover_end_ = -1;  // POSIX: what removes the directory should the test be killed
+};
