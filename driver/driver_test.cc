@@ -179,20 +179,11 @@ std::vector<PathCase> WrapperTest::platform_path_cases(const fs::path& dir,
 std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) const {
   fs::create_directories(base_ / "links");
   fs::create_symlink(moved / "bin/vesk-nm", base_ / "links/vesk-nm");
-  const std::string link = native(base_ / "links/vesk-nm"), real = native(moved / "bin/vesk-nm");
+  const std::string link = native(base_ / "links/vesk-nm");
   return {
       {"symbolic link from elsewhere", moved, link, link},
-      {"bare name through PATH",
-       moved,
-       real,
-       "vesk-nm",
-       {"PATH=/nonexistent::" + native(moved / "bin")}},
-      {"relative and untidy path",
-       moved,
-       real,
-       "moved here/tree/bin//./vesk-nm",
-       {},
-       native(base_)},
+      {"bare name through PATH", moved, "", "vesk-nm", {"PATH=/x::" + native(moved / "bin")}},
+      {"relative and untidy path", moved, "", "moved here/tree/bin//./vesk-nm", {}, native(base_)},
   };
 }
 
@@ -619,31 +610,6 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, (root_ / "bin/vesk-ranlib").string() + ": Cannot find binary '" +
                              prefixed("ranlib") + "'\n");
-}
-
-TEST_F(WrapperTest, StandardStreamsPassThrough) {
-  build_tree();
-  std::string input = {};
-  for (int i = 0; i < 300000; ++i) input.push_back(static_cast<char>(i * 7));
-  std::string program = (root_ / "bin/vesk-nm").string();
-  Strings env = base_env();
-  env.push_back("STAND_IN_ECHO=1");
-  Outcome outcome = run({program, {program}, env, input, "", {}});
-  EXPECT_EQ(outcome.exit_code, 0);
-  EXPECT_EQ(outcome.out, input);
-}
-
-TEST_F(WrapperTest, ClosedStandardDescriptorsAtStart) {
-  build_tree();
-  std::string program = (root_ / "bin/vesk-nm").string();
-  Outcome outcome = run({program, {program, "q"}, base_env(), "", "", {0, 1}});
-  EXPECT_EQ(outcome.exit_code, 0);
-  EXPECT_EQ(recorded(), expected_args(root_, "nm", {"q"}));
-
-  fs::remove(file(libexec_path(root_)) / plugin_file_name);
-  outcome = run({program, {program}, base_env(), "", "", {0, 1, 2}});
-  EXPECT_EQ(outcome.exit_code, 1);
-  EXPECT_EQ(outcome.signal, 0);
 }
 
 TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {

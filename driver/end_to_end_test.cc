@@ -107,28 +107,19 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
   fs::create_directories(moved.parent_path());
   fs::rename(root_, moved);
   fs::copy(moved, base_ / "decoy", fs::copy_options::recursive);
-  const fs::path elsewhere = base_ / "elsewhere" / ("vesk-nm" + std::string(exe));
+  const fs::path elsewhere = base_ / "elsewhere" / ("vesk-nm" + exe);
   install_copy(file(std::string(VESK_PROGRAMS_DIR) + "/vesk-nm" + exe), elsewhere);
-  const std::string decoy_bin = native(base_ / "decoy" / "bin");
-  // Rows of another tree than the last move it there; an empty program is the
-  // tree's own, an empty argv[0] the program.
+  const std::string decoy_bin = native(base_ / "decoy" / "bin"), prefix = "VESK_EXEC_PREFIX=";
+  // A row of another tree than the last moves the tree there.
   const std::vector<TreeCase> cases = {
-      {"moved tree", moved, "", ""},
+      {"moved tree", moved},
       // A bare name PATH does not hold, started among another tree's files.
       {"bare name not on PATH", moved, "", "vesk-nm", {}, decoy_bin},
-      {"exec prefix",
-       moved,
-       slashed(elsewhere),
-       "anything",
-       {"VESK_EXEC_PREFIX=" + slashed(moved / "bin") + "/"}},
+      {"exec prefix", moved, slashed(elsewhere), "anything", {prefix + slashed(moved / "bin/")}},
       // Set but empty, it counts as unset: no bare name to resolve among the decoy's files.
-      {"empty exec prefix", moved, "", "", {"VESK_EXEC_PREFIX="}, decoy_bin},
-      {"accented exec prefix, native separators",
-       accented,
-       "",
-       "",
-       {"VESK_EXEC_PREFIX=" + native(accented / "bin" / "")}},
-      {"deep installation", deep, "", ""},
+      {"empty exec prefix", moved, "", "", {prefix}, decoy_bin},
+      {"accented, native separators", accented, "", "", {prefix + native(accented / "bin" / "")}},
+      {"deep installation", deep},
   };
   fs::path tree = moved;
   for (const TreeCase& c : joined(platform_tree_cases(moved), cases)) {
@@ -139,8 +130,7 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
       tree = c.tree;
     }
     fs::remove(record_);
-    std::string started =
-        c.program.empty() ? slashed(tree / "bin" / ("vesk-nm" + std::string(exe))) : c.program;
+    std::string started = c.program.empty() ? program_in(tree) : c.program;
     Outcome outcome = run({started,
                            {c.argv0.empty() ? started : c.argv0, "m"},
                            joined(c.env, base_env()),
@@ -153,7 +143,7 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
   // So deep, a tool that is this program is still known for it.
   const std::string deep_nm = tool_dir(tree) + "nm" + exe;
   fs::remove(file(deep_nm));
-  std::string deep_program = slashed(tree / "bin" / ("vesk-nm" + std::string(exe)));
+  std::string deep_program = program_in(tree);
   fs::create_hard_link(file(deep_program), file(deep_nm));
   EXPECT_EQ(run({deep_program, {deep_program}, base_env()}).err,
             deep_program + ": Cannot run '" + deep_nm + "': it is this program itself\n");
@@ -215,7 +205,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
   for (bool crossed : {false, true}) {
     SCOPED_TRACE(crossed ? "crossed" : "one way");
     fs::remove(file(nm)), fs::remove(file(ranlib)), fs::remove(record_);
-    fs::create_hard_link(root_ / "bin" / ("vesk-ranlib" + std::string(exe)), file(nm));
+    fs::create_hard_link(root_ / "bin" / ("vesk-ranlib" + exe), file(nm));
     if (crossed)
       fs::create_hard_link(file(program()), file(ranlib));
     else
@@ -232,4 +222,27 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
   Outcome outcome = run_installed("nm", args, install_starter(file(nm), program()));
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, program() + ": Cannot run '" + nm + leads_back);
+}
+
+// Standard input reaches the tool and its output comes back, byte for byte.
+// The wrapper runs without the standard streams its caller did not give it.
+TEST_F(WrapperTest, StandardStreamsPassThroughOrAreClosed) {
+  build_tree();
+  std::string input;
+  for (int i = 0; i < 300000; ++i) input.push_back(static_cast<char>(i * 7));
+  EXPECT_EQ(run({program(), {program()}, joined({"STAND_IN_ECHO=1"}, base_env()), input}).out,
+            input);
+  const std::pair<std::vector<int>, bool> cases[] = {
+      {{0, 1}, true}, {{0, 1, 2}, true}, {{0, 1, 2}, false}};
+  for (const auto& [closed, with_plugin] : cases) {
+    SCOPED_TRACE(std::to_string(closed.size()) + (with_plugin ? "" : " without the plugin"));
+    fs::remove(record_);
+    if (!with_plugin) fs::remove(file(plugin_path(root_)));
+    RunOptions options{program(), {program(), "q"}, joined({"STAND_IN_EXIT=5"}, base_env())};
+    options.closed = closed;
+    Outcome outcome = run(options);
+    EXPECT_EQ(outcome.exit_code, with_plugin ? 5 : 1);
+    EXPECT_EQ(outcome.signal, 0);
+    EXPECT_EQ(recorded(), with_plugin ? expected_args(root_, "nm", {"q"}) : Strings{});
+  }
 }

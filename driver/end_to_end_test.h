@@ -25,7 +25,7 @@ inline const Strings tools = {"nm", "ranlib", "ar"};
 inline const std::string versioned =
     std::string(configured_target) + "/" + configured_version + "/";
 
-inline constexpr char exe[] = VESK_EXE_SUFFIX;
+inline const std::string exe = VESK_EXE_SUFFIX;
 
 // Why a test whose tool is a wrapper is skipped under an emulator.
 inline constexpr char a_wrapper_that_starts_a_wrapper[] =
@@ -124,12 +124,13 @@ struct PathCase {
   bool from_holder = false;  // run from a directory that holds the tool
 };
 
-// The tree at `tree` started by `program`, as `argv0`, with `env` first.
+// The tree at `tree` started by `program` (empty: the tree's own), as `argv0`
+// (empty: the program), with `env` first.
 struct TreeCase {
   std::string label;
   fs::path tree;
-  std::string program;
-  std::string argv0;
+  std::string program = {};
+  std::string argv0 = {};
   Strings env = {};
   std::string cwd = {};
 };
@@ -180,9 +181,10 @@ class WrapperTest : public testing::Test {
   static std::string plugin_path(const fs::path& root) {
     return libexec_path(root) + plugin_file_name;
   }
-  std::string program(const std::string& tool = "nm") const {
-    return slashed(root_ / "bin" / ("vesk-" + tool + exe));
+  static std::string program_in(const fs::path& root, const std::string& tool = "nm") {
+    return slashed(root / "bin" / ("vesk-" + tool + exe));
   }
+  std::string program(const std::string& tool = "nm") const { return program_in(root_, tool); }
 
   Strings base_env() const {
     return {"PATH=" + native(base_ / "empty-path"), "STAND_IN_RECORD=" + native(record_)};
