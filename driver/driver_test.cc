@@ -373,17 +373,15 @@ TEST_F(WrapperTest, HandlersStandForTheTool) {
 // Whether a core is written depends on the machine; the tool run directly tells.
 TEST_F(WrapperTest, CoreDumpIsNamedWhenTheToolDumpedCore) {
   build_tree();
-  Strings env = base_env();
-  env.push_back("STAND_IN_SIGNAL=" + std::to_string(SIGSEGV));
-  env.push_back("STAND_IN_CORE=1");
+  Strings env =
+      joined({"STAND_IN_SIGNAL=" + std::to_string(SIGSEGV), "STAND_IN_CORE=1"}, base_env());
   std::string tool = tool_dir(root_) + "nm";
   // Cores land in the scratch directory, the working directory of both runs.
   Outcome direct = run({tool, {tool}, env});
   ASSERT_EQ(direct.signal, SIGSEGV);
   std::string suffix = direct.core ? ", core dumped" : "";
 
-  std::string program = (root_ / "bin/vesk-nm").string();
-  Outcome outcome = run({program, {program}, env, "", "", {}});
+  Outcome outcome = run({program(), {program()}, env});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err,
             tool + " terminated with signal 11 [" + strsignal(SIGSEGV) + "]" + suffix + "\n");

@@ -16,17 +16,10 @@
 
 namespace {
 
-// WTF-8 both ways, as the programs hold text, so a lone surrogate survives.
+// WTF-8, as the programs hold text, so a lone surrogate survives.
 std::wstring wide(const std::string& text) {
   wchar_t* converted = utf8_to_wide(text.c_str());
   std::wstring out = converted;
-  free(converted);
-  return out;
-}
-
-std::string utf8(const std::wstring& text) {
-  char* converted = wide_to_utf8(text.c_str());
-  std::string out = converted;
   free(converted);
   return out;
 }
@@ -36,7 +29,7 @@ std::string from_ansi(const std::string& text) {
   int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-  return utf8(out);
+  return native(fs::path(out));
 }
 
 // Quoted as the C runtime parses it back, independently of the back end's own
@@ -293,9 +286,8 @@ TEST_F(WrapperTest, ToolDoesNotOutliveTheWrapper) {
   HANDLE read_end, write_end;
   ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  Strings env = base_env();
-  env.push_back("STAND_IN_WAIT=1");
-  HANDLE wrapper = start({program(), {program()}, env}, write_end, scratch_);
+  HANDLE wrapper =
+      start({program(), {program()}, joined({"STAND_IN_WAIT=1"}, base_env())}, write_end, scratch_);
   CloseHandle(write_end);
   ASSERT_NE(wrapper, nullptr);
   char line[32] = {};
@@ -320,9 +312,9 @@ TEST_F(WrapperTest, ToolInheritsOnlyItsStandardHandles) {
   build_tree();
   HANDLE marker = inheritable_file(base_ / "scratch" / "handle-marker", true);
   ASSERT_NE(marker, INVALID_HANDLE_VALUE);
-  Strings env = base_env();
-  env.push_back("STAND_IN_HANDLE=" + std::to_string(reinterpret_cast<uintptr_t>(marker)));
-  env.push_back("STAND_IN_ECHO=1");
+  Strings env = joined(
+      {"STAND_IN_HANDLE=" + std::to_string(reinterpret_cast<uintptr_t>(marker)), "STAND_IN_ECHO=1"},
+      base_env());
   // The stand-in run directly with inheritance sees the handle: the check can fail.
   std::string tool = tool_dir(root_) + "nm.exe";
   EXPECT_EQ(run({tool, {tool}, env}).out, "leaked");
