@@ -116,8 +116,9 @@ struct ExitCase {
   std::vector<int> ignored = {};
 };
 
-// A PATH setting (empty: PATH unset) and the directory the tool is found in,
-// spelled as the wrapper spells it (empty: not found, "Cannot find binary").
+// A PATH setting (empty: none, so PATH is unset on POSIX and the test's own on
+// Windows) and the directory the tool is found in, spelled as the wrapper
+// spells it (empty: not found, "Cannot find binary").
 struct PathCase {
   std::string setting;
   std::string found;
