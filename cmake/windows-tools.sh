@@ -5,9 +5,4 @@ set -euo pipefail
 packages=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || packages+=(g++-mingw-w64-x86-64-posix)
 [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null 2>&1 || packages+=(wine64)
-[ ${#packages[@]} -eq 0 ] && exit 0
-echo "Installing ${packages[*]} with apt-get (the Windows build needs them)"
-sudo=
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${packages[@]}" >/dev/null
+exec bash "$(dirname "$0")/apt-install.sh" "the Windows build needs them" "${packages[@]}"
