@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "driver/start_chain_platform.h"
-#include "paths/relocate.h"
 #include "support/alloc.h"
 #include "support/text_scan.h"
 
@@ -46,11 +45,10 @@ size_t read_entry(const char* entry, unsigned long long fields[3]) {
 
 }  // namespace
 
-const char* file_that_led_back(const char* chain, const char* plugin_path) {
+const char* file_that_led_back(const char* chain, unsigned long long plugin_device,
+                               unsigned long long plugin_index) {
   const char* entries_end = find_or_end(chain, ';');
-  unsigned long long plugin_device = 0, plugin_index = 0;
-  if (*entries_end != ';' || !file_identity(plugin_path, &plugin_device, &plugin_index))
-    return nullptr;
+  if (*entries_end != ';') return nullptr;
   // An entry that does not read as one (the caller's own doing) is passed
   // over, so that the entries appended after it still count.
   for (const char* entry = chain; entry < entries_end;) {
@@ -66,9 +64,8 @@ const char* file_that_led_back(const char* chain, const char* plugin_path) {
 }
 
 char** environment_for_tool(char* const* environment, size_t count, const char* chain,
-                            size_t chain_slot, const char* plugin_path, const char* tool_path) {
-  unsigned long long plugin_device = 0, plugin_index = 0;
-  file_identity(plugin_path, &plugin_device, &plugin_index);
+                            size_t chain_slot, unsigned long long plugin_device,
+                            unsigned long long plugin_index, const char* tool_path) {
   // Of the entries above, only those of wrappers that still wait are passed
   // on, so that the chain grows with the real nesting alone and an inherited
   // one cannot push the variable past the system's limit; the file the

@@ -13,13 +13,16 @@
 
 inline constexpr char wrapper_chain_variable[] = "VESK_WRAPPER_CHAIN";
 
-// The file started by a wrapper of the installation whose plugin is
-// `plugin_path` that still waits above this process, pointing into `chain`
-// (the variable's value); null when the chain names no such wrapper.
-const char* file_that_led_back(const char* chain, const char* plugin_path);
+// The file started by a wrapper of the installation whose plugin file is
+// `plugin_device`:`plugin_index` that still waits above this process, pointing
+// into `chain` (the variable's value); null when the chain names no such wrapper.
+const char* file_that_led_back(const char* chain, unsigned long long plugin_device,
+                               unsigned long long plugin_index);
 
 // The tool's environment: the `count` entries of `environment` with the
 // chain variable, at `chain_slot` when `chain` is its value there, else
-// added, holding this wrapper as well. One block from the checked allocators.
+// added, holding this wrapper (and its plugin file's identity) as well. One
+// block from the checked allocators.
 char** environment_for_tool(char* const* environment, size_t count, const char* chain,
-                            size_t chain_slot, const char* plugin_path, const char* tool_path);
+                            size_t chain_slot, unsigned long long plugin_device,
+                            unsigned long long plugin_index, const char* tool_path);

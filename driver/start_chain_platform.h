@@ -3,7 +3,7 @@
 // `wrapper` waits above this one; this process's id; and how the tool gets
 // the chain entry `text`: in the environment built for it, or, where the
 // system converts environments, in the wrapper's own (null then: the tool
-// inherits it). A file's identity comes from paths/ (relocate.h).
+// inherits it).
 //
 // Linux-only in start_chain_posix.cc: /proc/<pid>/stat in waits_above, which
 // falls back to kill(pid, 0) where it cannot be read.

@@ -116,8 +116,11 @@ int wrapper_main(int argc, char** argv) {
     print_error("%s: Cannot find plugin '%s'\n", name_for_messages(argv0), plugin_file_name);
     exit(1);
   }
-  if (env.chain != nullptr) {
-    if (const char* file = file_that_led_back(env.chain, plugin_path)) {
+  // The installation, told by its plugin file: sought in the chain, then added to it.
+  unsigned long long plugin_device = 0, plugin_index = 0;
+  bool plugin_known = file_identity(plugin_path, &plugin_device, &plugin_index);
+  if (env.chain != nullptr && plugin_known) {
+    if (const char* file = file_that_led_back(env.chain, plugin_device, plugin_index)) {
       print_error("%s: Cannot run '%s': it leads back to a wrapper of this installation\n",
                   name_for_messages(argv0), file);
       exit(1);
@@ -154,7 +157,7 @@ int wrapper_main(int argc, char** argv) {
 
   const char* pipeline_name = concat_strings("vesk-", tool_path, nullptr);
   char** tool_environment = environment_for_tool(environment, env.count, env.chain, env.chain_slot,
-                                                 plugin_path, tool_path);
+                                                 plugin_device, plugin_index, tool_path);
   pex_outcome outcome = {};
   int error_code = 0;
   pass_signals_to_tool();
