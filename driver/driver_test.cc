@@ -544,44 +544,24 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
 }
 
 // On request the lookup shows where it looked: the running program's own tree
-// when argv[0] gives no location, and a relocated directory holding ':' split there.
+// when argv[0] gives no location, each of its directories whole, PATH split.
 TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   build_tree();
   std::string program = (root_ / "bin/vesk-nm").string();
   std::string path = (base_ / "empty-path").string();
-  auto loaded = [](const std::string& string, const Strings& prefixes) {
-    std::string lines = "Convert string '" + string + "' into prefixes, separator = ':'\n";
-    for (const std::string& prefix : prefixes) lines += "  - add prefix: " + prefix + "\n";
-    return lines;
-  };
   Strings trace = base_env();
   trace.push_back("VESK_LOOKUP_TRACE=1");
-  Strings dirs = {tool_dir(root_), libexec_path(root_)};
-  std::string tool_string = dirs[0].substr(0, dirs[0].size() - 1);
   Outcome outcome = run({program, {""}, trace});
-  EXPECT_EQ(
-      outcome.err.substr(0, outcome.err.find("Looking")),
-      loaded(tool_string, {dirs[0]}) + loaded(dirs[1], {dirs[1]}) + loaded(path, {path + "/"}));
+  EXPECT_EQ(outcome.err.substr(0, outcome.err.find("Looking")),
+            "  - add prefix: " + tool_dir(root_) + "\n  - add prefix: " + libexec_path(root_) +
+                "\nConvert string '" + path + "' into prefixes, separator = ':'\n" +
+                "  - add prefix: " + path + "/\n");
 
   Strings quiet = base_env();
   quiet.push_back("VESK_LOOKUP_TRACE=");
   outcome = run({program, {program}, quiet});
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(outcome.err, "");
-
-  fs::path split = base_ / "a:b";
-  fs::create_directories(split);
-  fs::rename(root_, split / "tree");
-  program = (split / "tree/bin/vesk-nm").string();
-  outcome = run({program, {program}, trace});
-  EXPECT_EQ(outcome.exit_code, 1);
-  std::string tool = tool_dir(split / "tree");
-  EXPECT_NE(
-      outcome.err.find(loaded(tool.substr(0, tool.size() - 1),
-                              {(base_ / "a/").string(), tool.substr(split.string().size() - 1)})),
-      std::string::npos)
-      << outcome.err;
-  EXPECT_NE(outcome.err.find(": Cannot find plugin"), std::string::npos);
 }
 
 TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {

@@ -119,6 +119,9 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
       // Set but empty, it counts as unset: no bare name to resolve among the decoy's files.
       {"empty exec prefix", moved, "", "", {prefix}, decoy_bin},
       {"accented, native separators", accented, "", "", {prefix + native(accented / "bin" / "")}},
+      // The tree's own directories are never split like PATH.
+      {"folder holding the list separator",
+       base_ / ("a" + std::string(1, path_list_separator) + "b") / "tree"},
       {"deep installation", deep},
   };
   fs::path tree = moved;

@@ -106,9 +106,9 @@ int wrapper_main(int argc, char** argv) {
   // installation prefix, where the target's own bin directory lives. The
   // constant parts are joined when the program is built.
   tool_root = concat_strings(exec_root, versioned_dir, versioned_to_target_dir, nullptr);
-  load_search_path(concat_strings(tool_root, "bin", nullptr), &toolchain_dirs);
+  load_search_dir(concat_strings(tool_root, "bin", nullptr), &toolchain_dirs);
   libexec_root = concat_strings(libexec_root, versioned_dir, nullptr);
-  load_search_path(libexec_root, &toolchain_dirs);
+  load_search_dir(libexec_root, &toolchain_dirs);
   if (env.path != nullptr) load_search_path(env.path, &path_dirs);
 
   char* plugin_path = locate_file(&toolchain_dirs, plugin_file_name, R_OK);

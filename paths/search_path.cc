@@ -139,6 +139,23 @@ void load_search_path(const char* string, search_path* list) {
   if (buffer != short_buffer) free(buffer);
 }
 
+void load_search_dir(const char* dir, search_path* list) {
+  size_t length = strlen(dir);
+  char short_buffer[256];
+  char* buffer = length + 3 <= sizeof short_buffer ? short_buffer
+                                                   : static_cast<char*>(checked_alloc(length + 3));
+  if (length == 0) {
+    memcpy(buffer, "./", 3);
+  } else {
+    memcpy(buffer, dir, length);
+    if (!is_separator(dir[length - 1])) buffer[length++] = '/';
+    buffer[length] = '\0';
+  }
+  if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
+  append_search_dir(list, buffer);
+  if (buffer != short_buffer) free(buffer);
+}
+
 void load_search_path_from_env(const char* variable, search_path* list) {
   const char* value = environment_value(variable);
   if (value != nullptr) load_search_path(value, list);

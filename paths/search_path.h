@@ -31,6 +31,10 @@ void append_search_dir(search_path* list, const char* prefix);
 // piece is passed over.
 void load_search_path(const char* string, search_path* list);
 
+// Appends `dir` as one entry, as load_search_path would a piece, but never
+// split: an installation's own folder may have ':' or ';' in its name.
+void load_search_dir(const char* dir, search_path* list);
+
 // The one walk of a directory list such as PATH, which ends at `list_end`
 // (its terminator): reads the piece at *cursor into `prefix` (room for the
 // list's length and 3 bytes) as a prefix a file
