@@ -1,6 +1,6 @@
 // What the wrapper asks of the host system, one file per platform
 // (host_posix.cc, host_win32.cc): its own path, whether a file is this very
-// program, how the tool is run and what its status means. Nothing here
+// program, where a response file goes and what the tool's status means. Nothing here
 // reaches back into the wrapper.
 #pragma once
 
@@ -16,11 +16,11 @@ const char* path_value(const char* found);
 // The path that names the running program, as the relocation should see it.
 const char* own_path(const char* argv0);
 
-// Runs the tool as the only stage with the wrapper's standard streams and
-// `environment` (null: the wrapper's own); the engine's message or null, with
-// how the tool ended through `outcome`.
-const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, pex_outcome* outcome, int* error_code);
+// The caller's `arguments` in a new response file, each spelled as the tool
+// will read it (write_response_line); its name, or null with errno set and
+// no file left behind.
+char* write_response_file(char* const* arguments);
+void remove_response_file(const char* name);
 
 // The words for signal `signal_number` in the line that says the tool died
 // of it; never asked where there are no signals.

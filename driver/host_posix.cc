@@ -1,8 +1,15 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/host.h"
+#include "driver/response_file.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
+#include "support/temp_file.h"
 
 extern char** environ;
 
@@ -29,12 +36,26 @@ const char* own_path(const char* argv0) {
   return running != nullptr ? running : argv0;
 }
 
-const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, pex_outcome* outcome, int* error_code) {
-  // No PATH search: the file started must be the file located, even when its
-  // path holds no '/' (a PATH entry ending in a backslash).
-  return pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, tool_argv, environment, pipeline_name,
-                             outcome, error_code);
+char* write_response_file(char* const* arguments) {
+  int fd = -1;
+  char* name = create_temp_file(temp_directory(), ".rsp", &fd);
+  if (name == nullptr) return nullptr;
+  FILE* out = fdopen(fd, "w");
+  bool written = out != nullptr;
+  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
+    written = write_response_line(out, *argument);
+  if (out == nullptr) close(fd);
+  if (out != nullptr && fclose(out) != 0) written = false;
+  if (written) return name;
+  int saved_errno = errno;
+  unlink(name);
+  free(name);
+  errno = saved_errno;
+  return nullptr;
+}
+
+void remove_response_file(const char* name) {
+  unlink(name);
 }
 
 const char* signal_description(int signal_number) {

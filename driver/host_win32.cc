@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/host.h"
+#include "driver/response_file.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
 #include "support/alloc.h"
@@ -17,12 +18,9 @@
 
 namespace {
 
-// The response-file quoting the target's tools read: arguments separated by
-// white space, a backslash taking the next character as it is. The tools read
-// the file in their ANSI code page, which is the system's: an argument goes
-// in that code page, and one holding a character the code page cannot hold
-// is refused (false, errno EILSEQ), since any stand-in character would name
-// another file.
+// The tools read a response file in their ANSI code page, which is the
+// system's: an argument goes in that code page, and one holding a character the code page cannot
+// hold is refused (false, errno EILSEQ), since any stand-in character would name another file.
 bool write_quoted(FILE* out, const char* argument) {
   UINT code_page = GetACP();
   wchar_t* wide = utf8_to_wide(argument);
@@ -34,40 +32,13 @@ bool write_quoted(FILE* out, const char* argument) {
   bool held = size > 0 && !lossy &&
               WideCharToMultiByte(code_page, flags, wide, -1, text, size, nullptr, nullptr) == size;
   free(wide);
-  if (held) {
-    if (text[0] == '\0') fputs("''", out);
-    for (const char* c = text; *c != '\0'; ++c) {
-      if (strchr(" \t\n\r\v\f'\"\\", *c) != nullptr) fputc('\\', out);
-      fputc(*c, out);
-    }
-    fputc('\n', out);
+  if (held && !write_response_line(out, text)) {
+    free(text);
+    return false;
   }
   free(text);
   if (!held) errno = EILSEQ;
   return held;
-}
-
-// The caller's arguments, written to a fresh file; its name, or null with errno set.
-char* write_response_file(char* const* arguments) {
-  char* name = reserve_temp_file(".rsp");
-  wchar_t* wide = utf8_to_wide(name);
-  FILE* out = _wfopen(wide, L"wb");
-  bool written = out != nullptr;
-  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
-    written = write_quoted(out, *argument);
-  int saved_errno = errno;
-  if (out != nullptr && fclose(out) != 0 && written) {
-    written = false;
-    saved_errno = errno;
-  }
-  if (!written) {
-    DeleteFileW(wide);
-    free(name);
-    name = nullptr;
-  }
-  free(wide);
-  errno = saved_errno;
-  return name;
 }
 
 struct exception_name {
@@ -100,6 +71,29 @@ constexpr exception_name exception_names[] = {
 
 }  // namespace
 
+// The caller's arguments, written to a fresh file; its name, or null with errno set.
+char* write_response_file(char* const* arguments) {
+  char* name = reserve_temp_file(".rsp");
+  wchar_t* wide = utf8_to_wide(name);
+  FILE* out = _wfopen(wide, L"wb");
+  bool written = out != nullptr;
+  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
+    written = write_quoted(out, *argument);
+  int saved_errno = errno;
+  if (out != nullptr && fclose(out) != 0 && written) {
+    written = false;
+    saved_errno = errno;
+  }
+  if (!written) {
+    DeleteFileW(wide);
+    free(name);
+    name = nullptr;
+  }
+  free(wide);
+  errno = saved_errno;
+  return name;
+}
+
 char** process_environment() {
   return held_environment();
 }
@@ -117,28 +111,10 @@ const char* own_path(const char* argv0) {
   return path != nullptr ? path : argv0;
 }
 
-// A command line that the added "--plugin" and path push past the system's
-// limit still runs: when the engine refuses it as too long (E2BIG, before
-// anything has started), the caller's arguments go in a response file,
-// removed once the tool has ended.
-const char* run_tool(const char* tool_path, char** tool_argv, char* const* environment,
-                     const char* pipeline_name, pex_outcome* outcome, int* error_code) {
-  const char* refused = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, tool_argv, environment,
-                                            pipeline_name, outcome, error_code);
-  if (refused == nullptr || *error_code != E2BIG) return refused;
-  char* response_file = write_response_file(tool_argv + 3);
-  if (response_file == nullptr) {
-    *error_code = errno;
-    return "write response file";
-  }
-  char* short_argv[] = {tool_argv[0], tool_argv[1], tool_argv[2],
-                        concat_strings("@", response_file, nullptr), nullptr};
-  const char* failure = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, short_argv, environment,
-                                            pipeline_name, outcome, error_code);
-  wchar_t* wide = utf8_to_wide(response_file);
+void remove_response_file(const char* name) {
+  wchar_t* wide = utf8_to_wide(name);
   DeleteFileW(wide);
   free(wide);
-  return failure;
 }
 
 const char* signal_description(int) {

@@ -8,6 +8,7 @@
 
 #include "driver/config.h"
 #include "driver/host.h"
+#include "driver/response_file.h"
 #include "driver/start_chain.h"
 #include "driver/tool_signals.h"
 #include "paths/relocate.h"

@@ -44,8 +44,7 @@ const char* temp_directory() {
   return chosen_directory;
 }
 
-char* reserve_temp_file(const char* suffix) {
-  const char* directory = temp_directory();
+char* create_temp_file(const char* directory, const char* suffix, int* fd) {
   if (suffix == nullptr) suffix = "";
   size_t directory_length = strlen(directory);
   size_t suffix_length = strlen(suffix);
@@ -53,9 +52,19 @@ char* reserve_temp_file(const char* suffix) {
   memcpy(name, directory, directory_length);
   memcpy(name + directory_length, "ccXXXXXX", 8);
   memcpy(name + directory_length + 8, suffix, suffix_length + 1);
+  *fd = make_unique_file(name, static_cast<int>(suffix_length));
+  if (*fd >= 0) return name;
+  int saved_errno = errno;
+  free(name);
+  errno = saved_errno;
+  return nullptr;
+}
 
-  int fd = make_unique_file(name, static_cast<int>(suffix_length));
-  if (fd == -1) {
+char* reserve_temp_file(const char* suffix) {
+  const char* directory = temp_directory();
+  int fd = -1;
+  char* name = create_temp_file(directory, suffix, &fd);
+  if (name == nullptr) {
     print_error("Cannot create temporary file in %s: %s\n", directory, strerror(errno));
     abort();
   }

@@ -10,6 +10,11 @@ const char* temp_directory();
 // name, which the caller owns. A null suffix counts as empty.
 char* reserve_temp_file(const char* suffix);
 
+// reserve_temp_file in `directory` (ending with '/') for a caller whose
+// failures are its own: the name, the file left open in *fd; or null with
+// errno set and nothing created.
+char* create_temp_file(const char* directory, const char* suffix, int* fd);
+
 // mkstemps: the six X's before the last `suffix_length` bytes of `name` are
 // replaced until a new file can be created exclusively; returns its open
 // descriptor, or -1 with errno set.
