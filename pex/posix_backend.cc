@@ -1,8 +1,9 @@
 #include "pex/posix_backend.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,26 +12,139 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "pex/platform.h"
+#include "support/alloc.h"
 
 extern char** environ;
 
 namespace {
 
-int spawn_with_posix(pid_t* pid, const char* program, char* const* argv, char* const* environment,
-                     bool path_search, const sigset_t* child_mask) {
-  posix_spawnattr_t attributes;
-  int result = posix_spawnattr_init(&attributes);
-  if (result != 0) return result;
-  result = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-  if (result == 0) result = posix_spawnattr_setsigmask(&attributes, child_mask);
-  if (result == 0) {
-    result = path_search ? posix_spawnp(pid, program, nullptr, &attributes, argv, environment)
-                         : posix_spawn(pid, program, nullptr, &attributes, argv, environment);
+// What the child needs, all prepared by the parent: between the clone and the
+// exec the child shares the parent's memory and may only make system calls.
+struct child_start {
+  const char* program;
+  char* const* argv;
+  char* const* environment;
+  const sigset_t* child_mask;
+  const char* search_list;  // PATH's value when the program is sought on it
+  char* candidate;          // room for any PATH entry, a '/' and the program
+  pid_t parent;
+  int error_fd;  // write end of the close-on-exec pipe that carries errno back
+};
+
+// The search posix_spawnp makes: each entry of PATH in turn, an empty one
+// the current directory; a file there that may not be run is remembered and
+// the search goes on; any other failure ends it. Returns errno.
+int exec_found(const child_start& start) {
+  size_t name_length = strlen(start.program);
+  bool denied = false;
+  for (const char* entry = start.search_list;;) {
+    const char* end = strchrnul(entry, ':');
+    auto length = static_cast<size_t>(end - entry);
+    memcpy(start.candidate, entry, length);
+    if (length > 0) start.candidate[length++] = '/';
+    memcpy(start.candidate + length, start.program, name_length + 1);
+    execve(start.candidate, start.argv, start.environment);
+    switch (errno) {
+      case EACCES:
+        denied = true;
+        break;
+      case ENOENT:
+      case ENOTDIR:
+      case ESTALE:
+      case ENODEV:
+      case ETIMEDOUT:
+        break;
+      default:
+        return errno;
+    }
+    if (*end == '\0') return denied ? EACCES : ENOENT;
+    entry = end + 1;
   }
-  posix_spawnattr_destroy(&attributes);
-  return result;
+}
+
+// Runs in the child, every signal still blocked. A handler of the parent's
+// must not run here once the mask is the caller's, so each goes back to its
+// default; what the caller ignored stays ignored, and nothing else is (the
+// library's own signals it refuses to touch). Only then is the caller's mask
+// put back, just before the exec, which ends the window.
+int start_in_child(void* data) {
+  const auto& start = *static_cast<const child_start*>(data);
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    struct sigaction previous;
+    if (signal_number == SIGKILL || signal_number == SIGSTOP ||
+        sigaction(signal_number, &default_action, &previous) != 0)
+      continue;
+    if (previous.sa_handler == SIG_IGN) sigaction(signal_number, &previous, nullptr);
+  }
+  // No child outlives the process that started it, as under the Windows job.
+  // A parent already gone by now would never send the signal.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != start.parent) _exit(127);
+  sigprocmask(SIG_SETMASK, start.child_mask, nullptr);
+  int error = 0;
+  if (start.search_list != nullptr) {
+    error = exec_found(start);
+  } else {
+    execve(start.program, start.argv, start.environment);
+    error = errno;
+  }
+  // A pipe write this small is atomic; the parent reads it once we are gone.
+  while (write(start.error_fd, &error, sizeof error) < 0 && errno == EINTR) {
+  }
+  _exit(127);
+}
+
+// The child shares the parent's memory and runs on a stack of its own until
+// it execs, as a careful posix_spawn does; the parent sleeps meanwhile. Under
+// the sanitizers a plain fork: their runtime cannot follow a second stack.
+pid_t clone_child(child_start* start) {
+#if defined(__SANITIZE_ADDRESS__)
+  pid_t pid = fork();
+  if (pid == 0) start_in_child(start);
+  return pid;
+#else
+  alignas(16) char stack[16384];
+  return clone(start_in_child, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, start);
+#endif
+}
+
+int spawn_process(pid_t* pid, const char* program, char* const* argv, char* const* environment,
+                  bool path_search, const sigset_t* child_mask) {
+  child_start start = {program, argv, environment, child_mask, nullptr, nullptr, getpid(), -1};
+  if (path_search && strchr(program, '/') == nullptr) {
+    const char* path = getenv("PATH");
+    start.search_list = path != nullptr ? path : "/bin:/usr/bin";
+    start.candidate =
+        static_cast<char*>(checked_alloc(strlen(start.search_list) + strlen(program) + 2));
+  }
+  int error_pipe[2];
+  if (pipe2(error_pipe, O_CLOEXEC) != 0) {
+    free(start.candidate);
+    return errno;
+  }
+  start.error_fd = error_pipe[1];
+  pid_t child = clone_child(&start);
+  int error = child < 0 ? errno : 0;
+  close(error_pipe[1]);
+  if (child > 0) {
+    ssize_t got;
+    while ((got = read(error_pipe[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (got != sizeof error) error = 0;
+    // A child that could not exec is ours to reap: the caller never hears of it.
+    if (error != 0)
+      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+      }
+  }
+  close(error_pipe[0]);
+  free(start.candidate);
+  if (error == 0) *pid = child;
+  return error;
 }
 
 // Holds every signal, keeping the caller's mask to put back, so that a hook
@@ -320,7 +434,7 @@ constexpr pex_backend_ops posix_ops = {
 
 }  // namespace
 
-pex_spawn_function pex_spawn_primitive = spawn_with_posix;
+pex_spawn_function pex_spawn_primitive = spawn_process;
 void (*pex_retry_pause)(unsigned int seconds) = sleep_seconds;
 void (*pex_child_started)(pid_t pid) = nullptr;
 void (*pex_child_ended)(pid_t pid) = nullptr;
