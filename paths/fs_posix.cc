@@ -72,19 +72,27 @@ const char* started_path() {
 
 // Opened rather than followed by stat: an emulator that runs this program
 // (qemu-user) answers for the link only when it is opened, and stat would
-// name the emulator.
+// name the emulator. Taken once: the checks of argv[0] and of the tool share it.
 bool running_program_identity(unsigned long long* device, unsigned long long* index) {
-  int self = open("/proc/self/exe", O_PATH | O_CLOEXEC);
-  struct stat info;
-  bool known = self >= 0 && fstat(self, &info) == 0;
-  if (self >= 0) close(self);
-  if (known) {
-    *device = static_cast<unsigned long long>(info.st_dev);
-    *index = static_cast<unsigned long long>(info.st_ino);
-    return true;
+  static bool asked = false, known = false;
+  static unsigned long long own_device = 0, own_index = 0;
+  if (!asked) {
+    asked = true;
+    int self = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+    struct stat info;
+    known = self >= 0 && fstat(self, &info) == 0;
+    if (self >= 0) close(self);
+    if (known) {
+      own_device = static_cast<unsigned long long>(info.st_dev);
+      own_index = static_cast<unsigned long long>(info.st_ino);
+    } else {
+      const char* started = started_path();
+      known = started != nullptr && file_identity(started, &own_device, &own_index);
+    }
   }
-  const char* started = started_path();
-  return started != nullptr && file_identity(started, device, index);
+  *device = own_device;
+  *index = own_index;
+  return known;
 }
 
 char* running_program_path() {

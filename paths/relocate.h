@@ -38,7 +38,8 @@ char* running_program_path();
 // Windows volume serial number and file index. False when it cannot be told.
 bool file_identity(const char* path, unsigned long long* device, unsigned long long* index);
 
-// The identity of the running program's own file, as file_identity gives it.
+// The identity of the running program's own file, as file_identity gives it;
+// on POSIX taken once per run.
 bool running_program_identity(unsigned long long* device, unsigned long long* index);
 
 // Splits on '/' (on Windows on '\\' as well); each component keeps the whole
