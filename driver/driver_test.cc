@@ -2,6 +2,7 @@
 // POSIX rows, and what only POSIX has: signals, cores, /proc, descriptors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -225,7 +226,7 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       "qemu-user remaps the real-time signals (a host tool inherits 34 and 35 "
       "ignored, SIGRTMAX never arrives) and reports SIGQUIT itself");
   build_tree();
-  enum Sender { plain, alone, group, terminal };
+  enum Sender { plain, alone, group, terminal, killed };
   struct Case {
     std::vector<int> sent;
     std::vector<int> ignored;
@@ -246,6 +247,8 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       {{SIGTERM}, {}, 0, alone},
       {{SIGINT}, {}, 0, terminal},
       {{SIGRTMIN + 1}, {}, 0, group, true},
+      // A SIGKILL of the wrapper, which nobody can pass on, takes the tool too.
+      {{SIGKILL}, {SIGHUP}, SIGKILL, killed},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();
@@ -279,10 +282,11 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     unsigned long long blocked = 0, ignored = 0;
     ASSERT_EQ(sscanf(line, "%d %llx %llx", &tool, &blocked, &ignored), 3) << line;
     left.tool = tool;
+    int tool_fd = static_cast<int>(syscall(SYS_pidfd_open, tool, 0));
     EXPECT_EQ(blocked, signal_bits({SIGUSR2}));
     EXPECT_EQ(ignored, signal_bits(c.ignored));
     int status = 0;
-    if (c.sender == plain) {
+    if (c.sender == plain || c.sender == killed) {
       for (int n : c.sent) kill(left.wrapper, n);
     } else {
       kill(left.wrapper, SIGSTOP);
@@ -308,8 +312,11 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
                                     : WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by;
     EXPECT_TRUE(ended_so) << status;
     EXPECT_EQ(read_file(scratch_ / "stderr"), "");
-    // The wrapper reaped the tool before it ended: nothing is left behind.
-    bool tool_left = kill(tool, 0) == 0;
+    // The wrapper reaped the tool before it ended, or, killed, took it along
+    // within a second: nothing is left behind.
+    pollfd tool_end = {tool_fd, POLLIN, 0};
+    bool tool_left = c.sender == killed ? poll(&tool_end, 1, 1000) != 1 : kill(tool, 0) == 0;
+    close(tool_fd);
     EXPECT_FALSE(tool_left);
     if (!tool_left) left.tool = 0;
   }
