@@ -609,12 +609,53 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
 }
 
 TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
-  SKIP_UNDER_EMULATION("qemu-user's vfork is a fork: posix_spawn cannot report the failed exec");
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   write_file(tool_dir(root_) + "nm", "#!/nonexistent/interpreter\n", fs::perms(0755));
   Outcome outcome = run_installed("nm", {});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
+}
+
+// A line that fits when the caller starts the tool itself, but not with what
+// the wrapper adds, reaches the tool through a response file, removed after.
+// One that cannot be written is the wrapper's own failure and leaves nothing.
+TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
+  build_tree();
+  const fs::path temp = base_ / "temp";
+  fs::create_directories(temp);
+  const Strings env = joined({"TMPDIR=" + temp.string()}, base_env());
+  const std::string tool = tool_dir(root_) + "nm", filler(99, 'f');
+  const Strings odd = {"", "a b", "tab\there", "q\"'", "back\\slash", "new\nline"};
+  auto args_of = [&](size_t count) { return joined(odd, Strings(count, filler)); };
+  size_t low = 0, high = 1 << 16;  // the most fillers the tool takes directly
+  while (low < high) {
+    size_t middle = (low + high + 1) / 2;
+    bool fits = run({tool, joined({tool}, args_of(middle)), env}).exit_code == 0;
+    (fits ? low : high) = fits ? middle : middle - 1;
+  }
+  fs::remove(record_);
+  const Strings args = args_of(low);
+  Outcome outcome = run({program(), joined({program()}, args), env});
+  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  Strings got = recorded();
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[3].rfind("@" + temp.string() + "/cc", 0), 0u) << got[3];
+  std::string lines = "''\na\\ b\ntab\\\there\nq\\\"\\'\nback\\\\slash\nnew\\\nline\n";
+  for (size_t i = 0; i < low; ++i) lines += filler + "\n";
+  EXPECT_EQ(read_file(record_.string() + ".rsp"), lines);
+  EXPECT_TRUE(fs::is_empty(temp));
+
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = {1 << 16, saved.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  RunOptions options{program(), joined({program()}, args), env};
+  options.ignored = {SIGXFSZ};
+  outcome = run(options);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");
+  EXPECT_TRUE(fs::is_empty(temp));
 }
 
 // Every row of the mapping, including the stopped child and the core bit

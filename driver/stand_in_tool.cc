@@ -1,5 +1,6 @@
 // A stand-in for the wrapped tool. It appends its arguments, each ended by a
-// NUL byte, to the file named by STAND_IN_RECORD, and its environment so to
+// NUL byte, to the file named by STAND_IN_RECORD (an "@file" one's contents to
+// that name with ".rsp" added), and its environment so to
 // the file named by STAND_IN_ENVIRONMENT; copies standard input to
 // standard output when STAND_IN_ECHO is set; then raises STAND_IN_SIGNAL
 // (with a core only when STAND_IN_CORE is set) or exits with STAND_IN_EXIT
@@ -16,12 +17,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 int main(int argc, char** argv) {
   if (const char* record = getenv("STAND_IN_RECORD")) {
     FILE* out = fopen(record, "ab");
     if (out == nullptr) return 120;
-    for (int i = 0; i < argc; ++i) fwrite(argv[i], 1, strlen(argv[i]) + 1, out);
+    for (int i = 0; i < argc; ++i) {
+      fwrite(argv[i], 1, strlen(argv[i]) + 1, out);
+      // A response file's contents go to the record's name with ".rsp" added.
+      FILE* response = argv[i][0] == '@' ? fopen(argv[i] + 1, "rb") : nullptr;
+      if (response != nullptr) {
+        FILE* copy = fopen((std::string(record) + ".rsp").c_str(), "ab");
+        for (int c; copy != nullptr && (c = fgetc(response)) != EOF;) fputc(c, copy);
+        if (copy == nullptr || fclose(copy) != 0) return 121;
+        fclose(response);
+      }
+    }
     if (fclose(out) != 0) return 121;
   }
   if (const char* record = getenv("STAND_IN_ENVIRONMENT")) {
