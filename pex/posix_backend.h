@@ -3,9 +3,18 @@
 // of the spawn; the parent's own descriptors are put back afterwards, on
 // failure too. The back end keeps no state of its own.
 //
+// Every child starts as if the engine's caller had started it: with the
+// caller's signal mask and the signals ignored at the spawn (and no others),
+// no handler of the parent's, and dying with the process that started it
+// (SIGKILL when that process ends for any reason), as the Windows job does,
+// since the engine waits for every child it starts.
+//
 // Linux-only calls, one function each, so a BSD or macOS port knows its
-// work: pipe2 in create_pipe and dup3 in move_back (pipe and dup2 with
-// fcntl(FD_CLOEXEC) elsewhere).
+// work: pipe2 in create_pipe and spawn_process, dup3 in move_back (pipe and
+// dup2 with fcntl(FD_CLOEXEC) elsewhere), clone in clone_child (vfork there),
+// strchrnul in exec_found, and prctl(PR_SET_PDEATHSIG) in start_in_child:
+// macOS and the BSDs but FreeBSD (procctl PROC_PDEATHSIG_CTL) have no
+// parent-death signal, so there a child may outlive a killed parent.
 #pragma once
 
 #include <signal.h>
@@ -26,8 +35,9 @@ extern void (*pex_child_started)(pid_t pid);
 extern void (*pex_child_ended)(pid_t pid);
 
 // Test seams, plain pointers with constant initialisers. The spawn primitive
-// follows posix_spawn: 0 with *pid set, or an error number (errno untouched);
-// the child starts with child_mask as its signal mask.
+// follows posix_spawn: 0 with *pid set, or an error number (errno untouched),
+// the failed exec's among them; the child starts with child_mask as its
+// signal mask. The caller holds every signal across the call.
 using pex_spawn_function = int (*)(pid_t* pid, const char* program, char* const* argv,
                                    char* const* environment, bool path_search,
                                    const sigset_t* child_mask);
