@@ -192,6 +192,7 @@ TEST(RelocatePrefix, EmptyPathElementsTryTheCurrentDirectory) {
   const std::string& d = dir.path();
   dir.make_file("cwd/prog", 0755);
   dir.make_file("other/prog", 0755);
+  dir.make_file("back\\/prog", 0755);
   dir.make_dir("none");
   // Executable but not a regular file: the walk passes over it.
   const std::string pipe = d + "/none/prog";
@@ -211,6 +212,8 @@ TEST(RelocatePrefix, EmptyPathElementsTryTheCurrentDirectory) {
       {none + ":", "./../lib/vesk/"},
       {none + ":" + other, other + "/../lib/vesk/"},
       {none, "../lib/vesk/"},
+      // A trailing backslash is part of a directory's name here, not its end.
+      {d + "/back\\", d + "/back\\/../lib/vesk/"},
   };
   for (const sample& s : samples) {
     scoped_env path("PATH", s.path);

@@ -57,11 +57,12 @@ TEST(LoadSearchPath, TracesEveryPrefix) {
             "  - add prefix: a/\n"
             "  - add prefix: ./\n"
             "  - add prefix: b\\\n");
-  written = traced([&] { load_search_path("n\nl\x1b[31m\t\x7f\\x\xc3\xa9", &owned.list); });
-  EXPECT_EQ(
-      written,
-      "Convert string 'n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9' into prefixes, separator = ':'\n"
-      "  - add prefix: n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9/\n");
+  written =
+      traced([&] { load_search_path("n\nl\x1b[31m\t\x7f\\x\xc3\xa9\\\x02", &owned.list); });
+  EXPECT_EQ(written,
+            "Convert string 'n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9\\\\\\x02' into prefixes, "
+            "separator = ':'\n"
+            "  - add prefix: n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9\\\\\\x02/\n");
 }
 
 TEST(LoadSearchPathFromEnv, UnsetAddsNothingEmptyAddsCurrentDir) {
@@ -106,7 +107,10 @@ TEST_F(LocateFile, FirstAcceptableEntryWins) {
   const std::string& d = dir_.path();
   // Only directories are refused: a pipe is as acceptable as a regular file.
   ASSERT_EQ(mkfifo((d + "/one/pipe").c_str(), 0644), 0);
-  load(d + "/one:" + d + "/two/:" + d + "/three:" + d + "/four");
+  // A link is taken for what it leads to: here a directory.
+  dir_.make_dir("zero");
+  ASSERT_EQ(symlink((d + "/one/tool").c_str(), (d + "/zero/tool").c_str()), 0);
+  load(d + "/zero:" + d + "/one:" + d + "/two/:" + d + "/three:" + d + "/four");
 
   EXPECT_EQ(locate("tool", X_OK), wanted);
   // Read access passes in the second directory; the sub-directory is still skipped.

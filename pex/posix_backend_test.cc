@@ -383,7 +383,11 @@ TEST_F(PosixBackendTest, FilesAndStreams) {
 
   int fds[2], made = -1, opened = -1, slot0_flags = 0;
   with_slot0_closed([&] {
+    int saved1 = fcntl(1, F_DUPFD_CLOEXEC, 3);  // so both ends would land low
+    close(1);
     made = ops_->create_pipe(pipeline_, fds, 0);
+    dup2(saved1, 1);
+    close(saved1);
     opened = ops_->open_for_reading(pipeline_, name.c_str(), 0);
     slot0_flags = fd_flags(0);
   });

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_emulation.h"
@@ -58,11 +59,12 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
   // A plain file that access() alone would let through, and directories that
   // only a missing search or read permission rules out (root would pass them).
   const std::string file = root_ + "/file", unsearchable = root_ + "/unsearchable",
-                    unreadable = root_ + "/unreadable";
+                    unreadable = root_ + "/unreadable", unwritable = root_ + "/unwritable";
   fclose(fopen(file.c_str(), "w"));
   ASSERT_EQ(chmod(file.c_str(), 0700), 0);
-  for (const std::string& dir : {unsearchable, unreadable}) {
-    ASSERT_EQ(mkdir(dir.c_str(), dir == unsearchable ? 0600 : 0300), 0);
+  for (const auto& [dir, mode] :
+       {std::pair{unsearchable, 0600}, {unreadable, 0300}, {unwritable, 0500}}) {
+    ASSERT_EQ(mkdir(dir.c_str(), static_cast<mode_t>(mode)), 0);
     ASSERT_EQ(chown(dir.c_str(), nobody, nobody), 0);
   }
   ASSERT_EQ(chmod(root_.c_str(), 0711), 0);
@@ -78,6 +80,7 @@ TEST_F(TempFileTest, CandidatesAreTriedInOrder) {
       {file.c_str(), nullptr, u.c_str(), u + "/"},
       {unsearchable.c_str(), nullptr, nullptr, "/tmp/", true},
       {unreadable.c_str(), nullptr, nullptr, "/tmp/", true},
+      {unwritable.c_str(), nullptr, nullptr, "/tmp/", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
