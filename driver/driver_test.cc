@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "driver/config.h"
 #include "driver/end_to_end_test.h"
@@ -34,6 +35,13 @@ unsigned long long signal_bits(const std::vector<int>& signals) {
   for (int n : signals) bits |= 1ull << (n - 1);
   return bits;
 }
+
+// The sanitizer runtime cannot start without /proc.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool can_hide_proc = false;
+#else
+constexpr bool can_hide_proc = true;
+#endif
 
 // The stack limit before bound_wrapper_starts lowered it, back at TearDown.
 rlimit saved_stack;
@@ -71,6 +79,10 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
         dup2(err_fd, 2) < 0 || chdir(options.cwd.c_str()) != 0)
       _exit(126);
     closefrom(3);
+    // A response file would lift the bound: the one that would hold the
+    // bounding arguments cannot be written.
+    rlimit no_big_files = {1 << 16, 1 << 16};
+    if (stack_bounded && setrlimit(RLIMIT_FSIZE, &no_big_files) != 0) _exit(126);
     for (int fd : options.closed) close(fd);
     sigset_t mask;
     sigemptyset(&mask);
@@ -168,13 +180,17 @@ std::vector<ExitCase> WrapperTest::platform_exit_cases() const {
 
 // An empty entry is the current directory. An entry ending in a backslash
 // gives a path with no '/': what runs is that very file, not one sought on
-// PATH once more.
+// PATH once more. A file that may not be run is passed over.
 std::vector<PathCase> WrapperTest::platform_path_cases(const fs::path& dir,
                                                        const fs::path& holder) const {
-  for (const std::string& tool : tools)
+  const fs::path unrunnable = base_ / "unrunnable";
+  for (const std::string& tool : tools) {
     install_copy(STAND_IN_TOOL_PATH, holder / ("x\\" + prefixed(tool)));
+    write_file(unrunnable / prefixed(tool), "", fs::perms(0644));
+  }
   return {{"PATH=" + native(base_ / "nowhere") + "::" + native(dir), "./", true},
-          {"PATH=x\\", "x\\", true}};
+          {"PATH=x\\", "x\\", true},
+          {"PATH=" + native(unrunnable) + ":" + native(dir), native(dir) + "/"}};
 }
 
 std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) const {
@@ -200,7 +216,7 @@ std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) co
 }
 
 // The arguments fill the start limit that this stack limit sets within a few
-// dozen starts.
+// dozen starts (and no response file can hold them: see start).
 Strings WrapperTest::bound_wrapper_starts() {
   getrlimit(RLIMIT_STACK, &saved_stack);
   rlimit small = {1 << 20, saved_stack.rlim_max};
@@ -494,7 +510,18 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
                                "': it leads back to a wrapper of this installation\n");
     EXPECT_FALSE(tool_ran());
   }
+  // Where /proc cannot tell, a wrapper that waits further up (here above the
+  // starter script) still counts.
+  if (can_hide_proc) {
+    fs::remove(nm);
+    install_starter(nm, bin + "vesk-nm");
+    RunOptions without_proc{bin + "vesk-nm", joined({bin + "vesk-nm"}, args), base_env()};
+    without_proc.without_proc = true;
+    EXPECT_EQ(run(without_proc).err, bin + "vesk-nm: Cannot run '" + nm +
+                                         "': it leads back to a wrapper of this installation\n");
+  }
   setrlimit(RLIMIT_STACK, &saved_stack);
+  stack_bounded = false;
 
   // A chain naming a wrapper of this tree that has ended is passed over.
   pid_t gone = fork();
@@ -502,15 +529,21 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
   waitpid(gone, nullptr, 0);
   struct stat plugin;
   ASSERT_EQ(stat(plugin_path(root_).c_str(), &plugin), 0);
-  // Inherited at the size limit of one variable, the chain passed on keeps
-  // only the wrappers that wait, so it cannot overflow.
+  // Inherited at the size limit of one variable, padded with entries of
+  // wrappers that have ended, the chain passed on keeps only the wrappers that
+  // wait, so it cannot overflow.
   std::ostringstream chain;
   chain << std::hex << "VESK_WRAPPER_CHAIN=" << gone << ":" << plugin.st_dev << ":" << plugin.st_ino
         << ";" << nm;
   fs::remove(nm);
   install_copy(STAND_IN_TOOL_PATH, nm);
-  std::string padded = chain.str();
-  padded.insert(padded.find('=') + 1, std::string(131060 - padded.size() - 1, 'j') + ",");
+  std::ostringstream ended_entry;
+  ended_entry << std::hex << gone << ":" << plugin.st_dev << ":" << plugin.st_ino << ",";
+  std::string padded = chain.str(), padding;
+  while (padded.size() + padding.size() + ended_entry.str().size() <= 131071)
+    padding += ended_entry.str();
+  padding.insert(0, 131071 - padded.size() - padding.size(), '0');  // the same first number
+  padded.insert(padded.find('=') + 1, padding);
   EXPECT_EQ(run_installed("nm", {}, {padded}).exit_code, 0);
   EXPECT_TRUE(tool_ran());
   // So is one that lives but does not wait above: a sibling.
@@ -529,6 +562,25 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
   EXPECT_EQ(run_installed("nm", {}, {live.str()}).exit_code, 0);
   close(hold[1]);
   waitpid(sibling, nullptr, 0);
+  // Capitals read as well; process 0 is nobody's, even where /proc cannot
+  // tell; without its ';' the chain names no file, and nothing past it is read.
+  std::ostringstream waiting, zero;
+  waiting << std::hex << std::uppercase << getpid() << ":" << plugin.st_dev << ":" << plugin.st_ino;
+  zero << std::hex << "0:" << plugin.st_dev << ":" << plugin.st_ino << ";x";
+  const std::tuple<std::string, bool, std::string> chains[] = {
+      {waiting.str() + ";x", false,
+       bin + "vesk-nm: Cannot run 'x': it leads back to a wrapper of this installation\n"},
+      {zero.str(), true, ""},
+      {waiting.str(), false, ""},
+  };
+  for (const auto& [value, without_proc, err] : chains) {
+    SCOPED_TRACE(value);
+    if (without_proc && !can_hide_proc) continue;
+    RunOptions options{
+        bin + "vesk-nm", {bin + "vesk-nm"}, joined({"VESK_WRAPPER_CHAIN=" + value}, base_env())};
+    options.without_proc = without_proc;
+    EXPECT_EQ(run(options).err, err);
+  }
 
   // The tool's environment is the wrapper's, the chain in its slot or added
   // last, naming this wrapper's process and tree; near misses and duplicates
