@@ -242,13 +242,14 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       "qemu-user remaps the real-time signals (a host tool inherits 34 and 35 "
       "ignored, SIGRTMAX never arrives) and reports SIGQUIT itself");
   build_tree();
-  enum Sender { plain, alone, group, terminal, killed };
+  enum Sender { plain, alone, group, terminal, killed, hangup };
   struct Case {
     std::vector<int> sent;
     std::vector<int> ignored;
     int ended_by;  // 0: the counting tool exits with its count, 1
     Sender sender = plain;
     bool hold = false;
+    bool own_group = false;  // the tool leaves the wrapper's process group
   };
   const Case cases[] = {
       {{SIGTERM}, {}, SIGTERM},
@@ -263,6 +264,12 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       {{SIGTERM}, {}, 0, alone},
       {{SIGINT}, {}, 0, terminal},
       {{SIGRTMIN + 1}, {}, 0, group, true},
+      // Held blocked by the tool, a signal it has no copy of is still passed on.
+      {{SIGRTMIN + 1}, {}, 0, alone, true},
+      // The hangup goes to the session leader alone; a tool outside the
+      // terminal's group gets no Ctrl-C of its own.
+      {{SIGHUP}, {}, 0, hangup, true},
+      {{SIGINT}, {}, 0, terminal, true, true},
       // A SIGKILL of the wrapper, which nobody can pass on, takes the tool too.
       {{SIGKILL}, {SIGHUP}, SIGKILL, killed},
   };
@@ -276,6 +283,7 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     Strings run_env = env;
     if (c.sender != plain) run_env.push_back("STAND_IN_COUNT=" + std::to_string(c.sent[0]));
     if (c.hold) run_env.push_back("STAND_IN_HOLD=1");
+    if (c.own_group) run_env.push_back("STAND_IN_OWN_GROUP=1");
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -309,6 +317,9 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       ASSERT_EQ(waitpid(left.wrapper, &status, WUNTRACED), left.wrapper);
       if (c.sender == terminal) {
         ASSERT_EQ(write(master, "\x03", 1), 1);
+      } else if (c.sender == hangup) {
+        close(master);
+        master = -1;
       } else {
         kill(c.sender == group ? -left.wrapper : left.wrapper, c.sent[0]);
       }
@@ -323,7 +334,7 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     left.wrapper = 0;
     close(out[0]);
     close(slave);
-    close(master);
+    if (master >= 0) close(master);
     bool ended_so = c.ended_by == 0 ? WIFEXITED(status) && WEXITSTATUS(status) == 1
                                     : WIFSIGNALED(status) && WTERMSIG(status) == c.ended_by;
     EXPECT_TRUE(ended_so) << status;

@@ -6,7 +6,8 @@
 // (with a core only when STAND_IN_CORE is set) or exits with STAND_IN_EXIT
 // (default 0). With STAND_IN_PAUSE it instead writes one line to standard
 // output, "<pid> <blocked> <ignored>" (signal sets as hex bit masks, bit n-1
-// for signal n), and waits for a signal to end it; with STAND_IN_COUNT=<n> as
+// for signal n), and waits for a signal to end it (in a process group of its
+// own with STAND_IN_OWN_GROUP); with STAND_IN_COUNT=<n> as
 // well it counts signal n, a line "got" as each comes (with STAND_IN_HOLD,
 // left pending instead), until SIGRTMAX, and exits with the count.
 #include <signal.h>
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   }
   if (getenv("STAND_IN_PAUSE") != nullptr) {
     prctl(PR_SET_DUMPABLE, 0);
+    if (getenv("STAND_IN_OWN_GROUP") != nullptr) setpgid(0, 0);
     // The kernel's own account: the C library hides the signals it keeps for itself.
     unsigned long long blocked_bits = 0, ignored_bits = 0;
     if (FILE* status = fopen("/proc/self/status", "r")) {
