@@ -199,20 +199,23 @@ std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) co
   const std::string link = native(base_ / "links/vesk-nm");
   fs::create_symlink(base_ / "loop", base_ / "loop");
   const std::string decoy = native(base_ / "decoy/bin/vesk-nm");
-  return {
+  std::vector<TreeCase> cases = {
       {"symbolic link from elsewhere", moved, link, link},
       // argv[0] is believed only where it names the running program's file.
       {"argv0 naming no file", moved, "", "/no/such/dir/vesk-nm"},
       {"argv0 through a loop of links", moved, "", native(base_ / "loop/vesk-nm")},
       {"argv0 naming another file", moved, "", decoy},
-      {"bare name on PATH, not the running file",
-       moved,
-       decoy,
-       "vesk-nm",
-       {"PATH=" + native(moved / "bin")}},
       {"bare name through PATH", moved, "", "vesk-nm", {"PATH=/x::" + native(moved / "bin")}},
       {"relative and untidy path", moved, "", "moved here/tree/bin//./vesk-nm", {}, native(base_)},
   };
+  // qemu-user hands on the last of two PATH entries, not the first.
+  if (!under_emulation)
+    cases.push_back({"bare name on PATH, not the running file",
+                     moved,
+                     decoy,
+                     "vesk-nm",
+                     {"PATH=" + native(moved / "bin")}});
+  return cases;
 }
 
 // The arguments fill the start limit that this stack limit sets within a few
