@@ -319,7 +319,10 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       kill(left.wrapper, SIGSTOP);
       ASSERT_EQ(waitpid(left.wrapper, &status, WUNTRACED), left.wrapper);
       if (c.sender == terminal) {
+        // The line discipline sends the signal before it echoes "^C".
+        char echo[2];
         ASSERT_EQ(write(master, "\x03", 1), 1);
+        ASSERT_EQ(read(master, echo, 2), 2);
       } else if (c.sender == hangup) {
         close(master);
         master = -1;
