@@ -10,6 +10,7 @@ DEMO_TARGETS = vesk-nm vesk-ranlib vesk-ar tarn_plugin demo_show_args
 
 WIN_BUILD ?= build-win
 ARM_BUILDS ?= build-armhf build-aarch64
+RELEASE_BUILD ?= build-release
 WIN_TOOLCHAIN = cmake/x86_64-w64-mingw32.cmake
 
 .PHONY: configure build demo check bench clean check-windows configure-windows package stop-wine \
@@ -42,7 +43,7 @@ check: build
 	ctest --test-dir "$(BUILD)" --output-on-failure -j$(JOBS) --timeout 300
 
 clean:
-	rm -rf "$(BUILD)" "$(WIN_BUILD)" $(ARM_BUILDS)
+	rm -rf "$(BUILD)" "$(WIN_BUILD)" $(ARM_BUILDS) "$(RELEASE_BUILD)"
 
 # The ARM Linux builds, cross-compiled, their tests run under qemu-user. A
 # folder's name tells its host and so the toolchain file that configures it.
@@ -88,17 +89,13 @@ stop-wine:
 	  $(WINESERVER) -k 2>/dev/null; $(WINESERVER) -w 2>/dev/null; \
 	  if [ -s "$$WINEPREFIX/wineserver" ]; then rm -rf "/tmp/$$(cat "$$WINEPREFIX/wineserver")"; fi; true
 
-# Relocatable archives of the installed trees: .tar.gz of the POSIX build and
-# of each ARM Linux build, .zip of the Windows one; the cross compilers are
-# installed where they are missing.
-package: build configure-windows configure-arm
-	@cmake --build "$(WIN_BUILD)" -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar $(WIN_NATIVE_FLAGS)
-	@cd "$(BUILD)" && cpack -G TGZ >/dev/null && ls "$$PWD"/vesk-*.tar.gz
-	@cd "$(WIN_BUILD)" && cpack -G ZIP >/dev/null && ls "$$PWD"/vesk-*.zip
-	@for dir in $(ARM_BUILDS); do \
-	  cmake --build "$$dir" -j$(JOBS) --target vesk-nm vesk-ranlib vesk-ar >/dev/null && \
-	  (cd "$$dir" && cpack -G TGZ >/dev/null && ls "$$PWD"/vesk-*.tar.gz) || exit 1; \
-	done
+# The release archives, relocatable installed trees: .tar.gz for POSIX and
+# each ARM Linux host, .zip for Windows, with SHA256SUMS beside them in
+# $(RELEASE_BUILD). Each host has a Release folder of its own there, so the
+# archives are built alike whatever the developer folders hold, and the same
+# commit gives the same bytes (cmake/package.sh says how).
+package:
+	@GENERATOR='$(GENERATOR)' JOBS='$(JOBS)' bash cmake/package.sh "$(RELEASE_BUILD)" $(CMAKE_FLAGS)
 
 bench: build
 	bash bench/run.sh "$(BUILD)"
