@@ -6,9 +6,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "driver/config.h"
 #include "driver/end_to_end_test.h"
@@ -317,12 +317,10 @@ TEST_F(WrapperTest, ToolDoesNotOutliveTheWrapper) {
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   // A chain entry of a wrapper that waits no more is dropped from the tool's.
   const std::string environment = native(scratch_ / "environment");
-  HANDLE wrapper = start({program(),
-                          {program()},
-                          joined({"STAND_IN_WAIT=1", "STAND_IN_ENVIRONMENT=" + environment,
-                                  "VESK_WRAPPER_CHAIN=7ffffffc:1:2;x"},
-                                 base_env())},
-                         write_end, scratch_);
+  Strings env = joined({"STAND_IN_WAIT=1", "STAND_IN_ENVIRONMENT=" + environment,
+                        "VESK_WRAPPER_CHAIN=7ffffffc:1:2;x"},
+                       base_env());
+  HANDLE wrapper = start({program(), {program()}, env}, write_end, scratch_);
   CloseHandle(write_end);
   ASSERT_NE(wrapper, nullptr);
   char line[32] = {};
@@ -333,13 +331,9 @@ TEST_F(WrapperTest, ToolDoesNotOutliveTheWrapper) {
   CloseHandle(read_end);
   HANDLE tool = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, strtoul(line, nullptr, 10));
   ASSERT_NE(tool, nullptr) << line;
-  std::ostringstream own_entry;
-  own_entry << "VESK_WRAPPER_CHAIN=" << std::hex << GetProcessId(wrapper) << ":";
-  Strings seen = null_ended(read_file(environment));
-  EXPECT_NE(
-      std::find_if(seen.begin(), seen.end(),
-                   [&](const std::string& entry) { return entry.starts_with(own_entry.str()); }),
-      seen.end());
+  char own_entry[48];
+  snprintf(own_entry, sizeof own_entry, "VESK_WRAPPER_CHAIN=%lx:", GetProcessId(wrapper));
+  EXPECT_NE(read_file(environment).find(own_entry), std::string::npos);
   TerminateProcess(wrapper, 7);
   WaitForSingleObject(wrapper, INFINITE);
   CloseHandle(wrapper);

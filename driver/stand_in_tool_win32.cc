@@ -105,10 +105,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (const char* record = getenv("STAND_IN_ENVIRONMENT")) {
     FILE* out = fopen(record, "wb");
-    if (out == nullptr) return 120;
-    for (char** entry = held_environment(); *entry != nullptr; ++entry)
+    for (char** entry = held_environment(); out != nullptr && *entry != nullptr; ++entry)
       fwrite(*entry, 1, strlen(*entry) + 1, out);
-    if (fclose(out) != 0) return 121;
+    if (out == nullptr || fclose(out) != 0) return 121;
   }
   if (getenv("STAND_IN_CTRL_C") != nullptr) {
     interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
