@@ -54,14 +54,25 @@ bool names_marker(const char* value) {
   return length > 0 && length < MAX_PATH * 4 && wcsstr(name, L"\\handle-marker") != nullptr;
 }
 
-// What this process got as its standard handles, and " leaked" when the
-// marker's handle came too, written to a file since any of them may be missing.
+// A handle here on a thread of another process is one its parent handed down
+// (Wine passes no such handle on as a standard one, but the child holds it).
+bool holds_foreign_thread() {
+  for (uintptr_t value = 4; value < 4096; value += 4) {
+    DWORD owner = GetProcessIdOfThread(reinterpret_cast<HANDLE>(value));
+    if (owner != 0 && owner != GetCurrentProcessId()) return true;
+  }
+  return false;
+}
+
+// What this process got as its standard handles, then " leaked" when the
+// marker's handle came too and " thread" when a thread's did, written to a
+// file since any of them may be missing.
 int describe_standard_handles(const char* report, const char* marker) {
   FILE* out = fopen(report, "w");
   if (out == nullptr) return 5;
-  fprintf(out, "%s %s %s%s", kind_of(GetStdHandle(STD_INPUT_HANDLE)),
+  fprintf(out, "%s %s %s%s%s", kind_of(GetStdHandle(STD_INPUT_HANDLE)),
           kind_of(GetStdHandle(STD_OUTPUT_HANDLE)), kind_of(GetStdHandle(STD_ERROR_HANDLE)),
-          names_marker(marker) ? " leaked" : "");
+          names_marker(marker) ? " leaked" : "", holds_foreign_thread() ? " thread" : "");
   return fclose(out) == 0 ? 0 : 5;
 }
 

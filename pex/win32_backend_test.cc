@@ -170,9 +170,13 @@ TEST_F(Win32BackendTest, PathSearch) {
       {"C:\\pex-missing", "found", "spawn", ENOENT},
       {bin, "bin/found", "spawn", ENOENT},  // relative to the current folder
       {bin, "found.com", "spawn", ENOENT},
-      {bin, dotted.c_str(), "", 0},                    // the folder's dot is no extension
-      {bin, drive_relative.c_str(), "spawn", ENOENT},  // in the drive's current folder
+      {bin, dotted.c_str(), "", 0},                        // the folder's dot is no extension
+      {"C:\\pex-missing", drive_relative.c_str(), "", 0},  // the drive's current folder
   };
+  // That folder is this process's, made the one holding the program.
+  char saved_cwd[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, saved_cwd);
+  SetCurrentDirectoryA(bin.c_str());
   const char* saved = getenv("PATH");
   std::string saved_path = saved != nullptr ? saved : "";
   for (const Case& c : cases) {
@@ -183,6 +187,7 @@ TEST_F(Win32BackendTest, PathSearch) {
     EXPECT_EQ(got.message, c.message);
     EXPECT_EQ(got.message.empty() ? got.status : got.code, c.message[0] == '\0' ? 9 : c.code);
   }
+  SetCurrentDirectoryA(saved_cwd);
 }
 
 // The status is the whole exit code, and an exception's code as it is.
