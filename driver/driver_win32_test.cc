@@ -135,9 +135,14 @@ HANDLE start(const RunOptions& options, HANDLE out, const fs::path& scratch, HAN
   PROCESS_INFORMATION process = {};
   std::wstring application = wide(options.program);
   std::wstring cwd = options.cwd.empty() ? scratch.wstring() : wide(options.cwd);
-  BOOL started = CreateProcessW(application.empty() ? nullptr : application.c_str(), command.data(),
-                                nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | flags,
-                                env.data(), cwd.c_str(), &startup, &process);
+  // Wine at times loses a new process under load, as the back end knows.
+  BOOL started = FALSE;
+  for (int attempt = 0;
+       attempt < 3 && !started && (attempt == 0 || GetLastError() == ERROR_INTERNAL_ERROR);
+       ++attempt)
+    started = CreateProcessW(application.empty() ? nullptr : application.c_str(), command.data(),
+                             nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | flags, env.data(),
+                             cwd.c_str(), &startup, &process);
   EXPECT_TRUE(started) << GetLastError();
   CloseHandle(in);
   CloseHandle(err);
