@@ -1,6 +1,7 @@
 // Temporary files. The directory is chosen once per run (TMPDIR, TMP, TEMP,
 // /tmp, /var/tmp, /usr/tmp, /tmp, else ".") and always ends with '/'.
-// Failure to create a file prints a message and aborts; nothing returns null.
+// reserve_temp_file prints a message and aborts when it cannot create a file;
+// create_temp_file leaves that failure to its caller.
 #pragma once
 
 #include <cstddef>
