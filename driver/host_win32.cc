@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -18,27 +19,81 @@
 
 namespace {
 
-// The tools read a response file in their ANSI code page, which is the
-// system's: an argument goes in that code page, and one holding a character the code page cannot
-// hold is refused (false, errno EILSEQ), since any stand-in character would name another file.
-bool write_quoted(FILE* out, const char* argument) {
+// `wide` in the ANSI code page, which the tools' narrow main and their reading
+// of a response file use; null when the code page cannot hold every
+// character, since any stand-in character would name another file.
+char* ansi_text(const wchar_t* wide) {
   UINT code_page = GetACP();
-  wchar_t* wide = utf8_to_wide(argument);
   BOOL lossy = FALSE;
   BOOL* lossy_out = code_page == CP_UTF8 ? nullptr : &lossy;
   DWORD flags = code_page == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   int size = WideCharToMultiByte(code_page, flags, wide, -1, nullptr, 0, nullptr, lossy_out);
-  char* text = static_cast<char*>(checked_alloc(size > 0 ? static_cast<size_t>(size) : 1));
-  bool held = size > 0 && !lossy &&
-              WideCharToMultiByte(code_page, flags, wide, -1, text, size, nullptr, nullptr) == size;
+  if (size <= 0 || lossy) return nullptr;
+  char* text = static_cast<char*>(checked_alloc(static_cast<size_t>(size)));
+  if (WideCharToMultiByte(code_page, flags, wide, -1, text, size, nullptr, nullptr) == size)
+    return text;
+  free(text);
+  return nullptr;
+}
+
+bool ansi_spells(const wchar_t* wide) {
+  char* text = ansi_text(wide);
+  bool held = text != nullptr;
+  free(text);
+  return held;
+}
+
+// An argument the code page cannot hold is refused (false, errno EILSEQ).
+bool write_quoted(FILE* out, const char* argument) {
+  wchar_t* wide = utf8_to_wide(argument);
+  char* text = ansi_text(wide);
   free(wide);
-  if (held && !write_response_line(out, text)) {
-    free(text);
+  if (text == nullptr) {
+    errno = EILSEQ;
     return false;
   }
+  bool written = write_response_line(out, text);
   free(text);
-  if (!held) errno = EILSEQ;
-  return held;
+  return written;
+}
+
+// The name the system keeps for `path` in its short form, or null.
+wchar_t* short_path(const wchar_t* path) {
+  DWORD size = GetShortPathNameW(path, nullptr, 0);
+  if (size == 0) return nullptr;
+  auto* name = static_cast<wchar_t*>(checked_alloc(size * sizeof(wchar_t)));
+  DWORD length = GetShortPathNameW(path, name, size);
+  if (length > 0 && length < size) return name;
+  free(name);
+  return nullptr;
+}
+
+// The tool reads the response file's name from its narrow command line, so
+// the whole name must be one the ANSI code page spells: the first temporary
+// folder whose name it spells, or else whose short name does (where the volume
+// keeps short names, a profile folder named in another script has one). With
+// a separator to join a file name to; null when no folder will do.
+char* response_file_directory() {
+  const char* candidates[temp_directory_candidate_count];
+  size_t count = usable_temp_directories(candidates);
+  for (size_t i = 0; i < count; ++i) {
+    const char* candidate = candidates[i];
+    wchar_t* wide = utf8_to_wide(candidate);
+    char* chosen = nullptr;
+    if (ansi_spells(wide)) {
+      chosen = concat_strings(candidate, nullptr);
+    } else if (wchar_t* short_name = short_path(wide)) {
+      if (ansi_spells(short_name)) chosen = wide_to_utf8(short_name);
+      free(short_name);
+    }
+    free(wide);
+    if (chosen == nullptr) continue;
+    // A backslash, which a name in the long form ("\\?\") reads as a separator too.
+    size_t length = strlen(chosen);
+    bool separated = length > 0 && (chosen[length - 1] == '\\' || chosen[length - 1] == '/');
+    return concat_replace(chosen, chosen, separated ? "" : "\\", nullptr);
+  }
+  return nullptr;
 }
 
 struct exception_name {
@@ -71,27 +126,35 @@ constexpr exception_name exception_names[] = {
 
 }  // namespace
 
-// The caller's arguments, written to a fresh file; its name, or null with errno set.
+// The caller's arguments, written to a fresh file; its name, or null with
+// errno set and no file left behind. Unlike the engine's temporary files, a
+// failure here is the wrapper's own to report.
 char* write_response_file(char* const* arguments) {
-  char* name = reserve_temp_file(".rsp");
-  wchar_t* wide = utf8_to_wide(name);
-  FILE* out = _wfopen(wide, L"wb");
+  char* directory = response_file_directory();
+  if (directory == nullptr) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  int fd = -1;
+  char* name = create_temp_file(directory, ".rsp", &fd);
+  free(directory);
+  if (name == nullptr) return nullptr;
+  FILE* out = _fdopen(fd, "wb");
   bool written = out != nullptr;
   for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
     written = write_quoted(out, *argument);
   int saved_errno = errno;
-  if (out != nullptr && fclose(out) != 0 && written) {
+  if (out == nullptr) {
+    _close(fd);
+  } else if (fclose(out) != 0 && written) {
     written = false;
     saved_errno = errno;
   }
-  if (!written) {
-    DeleteFileW(wide);
-    free(name);
-    name = nullptr;
-  }
-  free(wide);
+  if (written) return name;
+  remove_response_file(name);
+  free(name);
   errno = saved_errno;
-  return name;
+  return nullptr;
 }
 
 char** process_environment() {

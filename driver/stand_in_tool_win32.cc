@@ -1,7 +1,11 @@
 // A stand-in for the wrapped tool on Windows. It appends its arguments (UTF-8,
 // each ended by a NUL byte) to the file named by STAND_IN_RECORD, and the
-// contents of every "@file" argument to that name with ".rsp" added; copies
-// standard input to standard output when STAND_IN_ECHO is set; writes "leaked"
+// contents of every "@file" argument, opened by its name in the ANSI code page
+// as a narrow main would, to that name with ".rsp" added; writes its
+// environment so to the file named by STAND_IN_ENVIRONMENT; with
+// STAND_IN_CTRL_C, sends Ctrl-C to its console and writes "got" and a newline
+// to standard output once its own handler has seen it; copies standard input
+// to standard output when STAND_IN_ECHO is set; writes "leaked"
 // to standard output when the handle value in STAND_IN_HANDLE names the test's
 // file "handle-marker" here;
 // with STAND_IN_START, starts that program once (the variable removed), waits
@@ -36,7 +40,9 @@ bool names_marker(HANDLE handle) {
 }
 
 void append_file_to(FILE* out, const wchar_t* name) {
-  FILE* in = _wfopen(name, L"rb");
+  char ansi[MAX_PATH * 4];
+  if (WideCharToMultiByte(CP_ACP, 0, name, -1, ansi, sizeof ansi, nullptr, nullptr) == 0) return;
+  FILE* in = fopen(ansi, "rb");
   if (in == nullptr) return;
   char buffer[65536];
   size_t got;
@@ -67,10 +73,20 @@ LONG WINAPI end_at_once(EXCEPTION_POINTERS*) {
   if (strcmp(kind, "access") == 0) *static_cast<volatile int*>(nullptr) = 1;
   if (strcmp(kind, "stack") == 0) recurse(0);
   if (strcmp(kind, "illegal") == 0) __builtin_trap();
+  // What a failed stack cookie check does (__fastfail, which MinGW lacks).
+  if (strcmp(kind, "overrun") == 0)
+    asm volatile("int $0x29" ::"c"(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE));
   if (strcmp(kind, "divide") == 0)
     asm volatile("xorl %%ecx, %%ecx\n\tmovl $1, %%eax\n\tcltd\n\tidivl %%ecx" ::
                      : "eax", "ecx", "edx");
   ExitProcess(124);
+}
+
+HANDLE interrupted;
+
+BOOL WINAPI note_interrupt(DWORD) {
+  SetEvent(interrupted);
+  return TRUE;
 }
 
 }  // namespace
@@ -86,6 +102,21 @@ int wmain(int argc, wchar_t** argv) {
       if (argv[i][0] == L'@') append_file_to(responses, argv[i] + 1);
     }
     if (fclose(out) != 0 || fclose(responses) != 0) return 121;
+  }
+  if (const char* record = getenv("STAND_IN_ENVIRONMENT")) {
+    FILE* out = fopen(record, "wb");
+    for (char** entry = held_environment(); out != nullptr && *entry != nullptr; ++entry)
+      fwrite(*entry, 1, strlen(*entry) + 1, out);
+    if (out == nullptr || fclose(out) != 0) return 121;
+  }
+  if (getenv("STAND_IN_CTRL_C") != nullptr) {
+    interrupted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(note_interrupt, TRUE);
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) ||
+        WaitForSingleObject(interrupted, INFINITE) != 0)
+      return 126;
+    DWORD put;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "got\n", 4, &put, nullptr);
   }
   if (getenv("STAND_IN_ECHO") != nullptr) {
     char buffer[65536];

@@ -20,7 +20,3 @@ void pass_signals_to_tool();
 // is a signal the wrapper passed on, ends the wrapper by it (without a core
 // of its own) and does not return; otherwise returns.
 void end_like_tool(int signal_number);
-
-// Windows has console events instead: whether the wrapper outlasts `event`
-// (Ctrl-C and Ctrl-Break, which reach the tool too) and keeps waiting.
-bool wrapper_outlasts_console_event(unsigned long event);

@@ -19,7 +19,3 @@ void pass_signals_to_tool() {
 }
 
 void end_like_tool(int) {}
-
-bool wrapper_outlasts_console_event(unsigned long event) {
-  return outlast_console_event(static_cast<DWORD>(event)) != FALSE;
-}

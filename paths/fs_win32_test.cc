@@ -35,13 +35,14 @@ std::string take(char* text) {
 TEST(WindowsPaths, ListsAreCutAtSemicolonsOnly) {
   search_path list{};
   // Empty and quoted entries as installers leave them.
-  load_search_path(";C:\\tools;;D:/x/;\"e:\\y z\\\";", &list);
-  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "D:/x/", "e:\\y z\\"}));
+  load_search_path(";C:\\tools;;D:/x/;\"e:\\y z\\\";\"f:\\open", &list);
+  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "D:/x/", "e:\\y z\\", "\"f:\\open/"}));
 }
 
 TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
   EXPECT_TRUE(same_path_component("Bin/", "bin/"));
   EXPECT_TRUE(same_path_component("bin\\", "BIN/"));
+  EXPECT_TRUE(same_path_component("Zz/", "zZ/"));
   EXPECT_FALSE(same_path_component("bin/", "bin2/"));
   EXPECT_FALSE(same_path_component("bin", "bin/"));
   // In the configured directory itself, whatever the spelling: nothing to relocate.

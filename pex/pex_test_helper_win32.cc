@@ -45,14 +45,48 @@ const char* kind_of(HANDLE handle) {
   }
 }
 
-// What this process got as its standard handles, written to a file since any
-// of them may be missing.
-int describe_standard_handles(const char* report) {
+// Whether the handle value names the test's file "handle-marker" here, as an
+// inherited handle would; any other handle of ours may have that value.
+bool names_marker(const char* value) {
+  wchar_t name[MAX_PATH * 4];
+  DWORD length = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(strtoull(value, nullptr, 0)),
+                                           name, MAX_PATH * 4, 0);
+  return length > 0 && length < MAX_PATH * 4 && wcsstr(name, L"\\handle-marker") != nullptr;
+}
+
+// A handle here on a thread of another process is one its parent handed down
+// (Wine passes no such handle on as a standard one, but the child holds it).
+bool holds_foreign_thread() {
+  for (uintptr_t value = 4; value < 4096; value += 4) {
+    DWORD owner = GetProcessIdOfThread(reinterpret_cast<HANDLE>(value));
+    if (owner != 0 && owner != GetCurrentProcessId()) return true;
+  }
+  return false;
+}
+
+// What this process got as its standard handles, then " leaked" when the
+// marker's handle came too and " thread" when a thread's did, written to a
+// file since any of them may be missing.
+int describe_standard_handles(const char* report, const char* marker) {
   FILE* out = fopen(report, "w");
   if (out == nullptr) return 5;
-  fprintf(out, "%s %s %s", kind_of(GetStdHandle(STD_INPUT_HANDLE)),
-          kind_of(GetStdHandle(STD_OUTPUT_HANDLE)), kind_of(GetStdHandle(STD_ERROR_HANDLE)));
+  fprintf(out, "%s %s %s%s%s", kind_of(GetStdHandle(STD_INPUT_HANDLE)),
+          kind_of(GetStdHandle(STD_OUTPUT_HANDLE)), kind_of(GetStdHandle(STD_ERROR_HANDLE)),
+          names_marker(marker) ? " leaked" : "", holds_foreign_thread() ? " thread" : "");
   return fclose(out) == 0 ? 0 : 5;
+}
+
+// Runs `argv` as the one stage of an engine of this process's own, with the
+// standard slots this process has (the C runtime's -2 where it started with
+// none); its status.
+int relay(char** argv) {
+  pex_pipeline* pipeline = pex_create_native(0, "helper", nullptr);
+  int code = 0, status = 6;
+  if (pex_add_stage(pipeline, PEX_FINAL_STAGE, argv[0], argv, nullptr, nullptr, &code) != nullptr ||
+      pex_get_status(pipeline, 1, &status) != 1)
+    status = 6;
+  pex_destroy(pipeline);
+  return status;
 }
 
 // Starts this program in "pause" mode through the engine, prints the
@@ -77,15 +111,9 @@ int start_grandchild() {
 int platform_mode(int argc, char** argv) {
   std::string mode = argv[1];
   if (mode == "raise" && argc == 3) return raise_exception(strtoul(argv[2], nullptr, 0));
-  // 1 when the value names the test's file "handle-marker" here, as an
-  // inherited handle would; any other handle of ours may have that value.
-  if (mode == "handle" && argc == 3) {
-    wchar_t name[MAX_PATH * 4];
-    DWORD length = GetFinalPathNameByHandleW(
-        reinterpret_cast<HANDLE>(strtoull(argv[2], nullptr, 0)), name, MAX_PATH * 4, 0);
-    return length > 0 && length < MAX_PATH * 4 && wcsstr(name, L"\\handle-marker") != nullptr;
-  }
-  if (mode == "std-handles" && argc == 3) return describe_standard_handles(argv[2]);
+  if (mode == "handle" && argc == 3) return names_marker(argv[2]);
+  if (mode == "std-handles" && argc == 4) return describe_standard_handles(argv[2], argv[3]);
+  if (mode == "relay" && argc > 2) return relay(argv + 2);
   if (mode == "grandchild") return start_grandchild();
   return 100;
 }

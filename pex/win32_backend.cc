@@ -20,6 +20,7 @@
 namespace {
 
 constexpr size_t command_line_limit = 32767;
+constexpr int start_attempts = 3;
 
 // A caller may start with some of 0, 1 and 2 closed; a descriptor of ours that
 // landed there would pass for the caller's own stream, so it moves above them.
@@ -426,10 +427,18 @@ HANDLE start_process(int flags, const char* program, char* const* argv, char* co
     creation |= EXTENDED_STARTUPINFO_PRESENT;
   }
 
+  // Under load Wine at times loses a new process before it runs anything
+  // (its Unix side dies before it reaches the server) and calls that an
+  // internal error; since nothing ran, the start is tried again.
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(state.application, state.command_line, nullptr, nullptr,
-                      listed_count > 0 ? TRUE : FALSE, creation, state.environment, nullptr,
-                      &startup.StartupInfo, &process)) {
+  BOOL created = FALSE;
+  for (int attempt = 0; attempt < start_attempts && !created; ++attempt) {
+    created = CreateProcessW(state.application, state.command_line, nullptr, nullptr,
+                             listed_count > 0 ? TRUE : FALSE, creation, state.environment, nullptr,
+                             &startup.StartupInfo, &process);
+    if (!created && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  if (!created) {
     errno = errno_of(GetLastError());
     return nullptr;
   }

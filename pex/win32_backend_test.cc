@@ -68,6 +68,17 @@ class Win32BackendTest : public testing::Test {
     return copy;
   }
 
+  // An inheritable handle on the file "handle-marker", which a child names
+  // only when it inherited the handle.
+  HANDLE inheritable_marker() {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    wchar_t* name = utf8_to_wide(path("handle-marker").c_str());
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              &inheritable, CREATE_ALWAYS, 0, nullptr);
+    free(name);
+    return file;
+  }
+
   pex_testing::temp_dir dir_;
 };
 
@@ -142,7 +153,8 @@ TEST_F(Win32BackendTest, CommandLineLimit) {
 TEST_F(Win32BackendTest, PathSearch) {
   copy_helper("bin/found.exe");
   copy_helper("dot.dir/plain.exe");
-  const std::string dotted = path("dot.dir/plain");
+  const std::string dotted = path("dot.dir/plain"),
+                    drive_relative = path("").substr(0, 2) + "found";
   std::string bin = path("bin");  // starts with a drive letter
   ASSERT_EQ(bin[1], ':');
   struct Case {
@@ -158,8 +170,13 @@ TEST_F(Win32BackendTest, PathSearch) {
       {"C:\\pex-missing", "found", "spawn", ENOENT},
       {bin, "bin/found", "spawn", ENOENT},  // relative to the current folder
       {bin, "found.com", "spawn", ENOENT},
-      {bin, dotted.c_str(), "", 0},  // the folder's dot is no extension
+      {bin, dotted.c_str(), "", 0},                        // the folder's dot is no extension
+      {"C:\\pex-missing", drive_relative.c_str(), "", 0},  // the drive's current folder
   };
+  // That folder is this process's, made the one holding the program.
+  char saved_cwd[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, saved_cwd);
+  SetCurrentDirectoryA(bin.c_str());
   const char* saved = getenv("PATH");
   std::string saved_path = saved != nullptr ? saved : "";
   for (const Case& c : cases) {
@@ -170,6 +187,7 @@ TEST_F(Win32BackendTest, PathSearch) {
     EXPECT_EQ(got.message, c.message);
     EXPECT_EQ(got.message.empty() ? got.status : got.code, c.message[0] == '\0' ? 9 : c.code);
   }
+  SetCurrentDirectoryA(saved_cwd);
 }
 
 // The status is the whole exit code, and an exception's code as it is.
@@ -254,11 +272,7 @@ TEST_F(Win32BackendTest, GrandchildEndsWithTheChild) {
 // An inheritable handle of the parent's is no handle in the child: the child
 // gets its three standard handles and nothing else.
 TEST_F(Win32BackendTest, ChildInheritsOnlyItsStandardHandles) {
-  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-  wchar_t* marker = utf8_to_wide(path("handle-marker").c_str());
-  HANDLE file = CreateFileW(marker, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                            &inheritable, CREATE_ALWAYS, 0, nullptr);
-  free(marker);
+  HANDLE file = inheritable_marker();
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   std::string value = std::to_string(reinterpret_cast<uintptr_t>(file));
   outcome got = run(PEX_TEST_HELPER, {PEX_TEST_HELPER, "handle", value});
@@ -269,7 +283,9 @@ TEST_F(Win32BackendTest, ChildInheritsOnlyItsStandardHandles) {
 
 // A standard slot the caller closed gives the child no handle there, and
 // nothing the engine opens meanwhile lands in it: it would pass for the
-// caller's own stream. Slots are closed for one case and put back after.
+// caller's own stream. Slots are closed for one case and put back after. The
+// helper hands its slots on through an engine of its own, where a slot it
+// started without reads -2; no stage inherits the marker's handle.
 TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
   struct Case {
     std::vector<int> closed;
@@ -284,6 +300,8 @@ TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
       {{0, 1, 2}, false, false, "none none none"},
   };
   std::string report = path("report.txt"), input = path("in.txt"), out = path("out.txt");
+  HANDLE marker = inheritable_marker();
+  std::string marker_value = std::to_string(reinterpret_cast<uintptr_t>(marker));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kinds);
     fflush(stdout);
@@ -293,8 +311,13 @@ TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
     for (int slot : c.closed) _close(slot);
     std::set<int> before = pex_testing::open_fds();
     pex_pipeline* p = pex_create_win32(0, "test", nullptr);
-    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("std-handles"),
-                    report.data(), nullptr};
+    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER),
+                    const_cast<char*>("relay"),
+                    const_cast<char*>(PEX_TEST_HELPER),
+                    const_cast<char*>("std-handles"),
+                    report.data(),
+                    marker_value.data(),
+                    nullptr};
     std::string fault;
     if (c.redirected) {
       FILE* in = pex_open_input_file(p, 0, input.c_str());
@@ -318,6 +341,7 @@ TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_file(report), c.kinds);
   }
+  CloseHandle(marker);
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ namespace {
 
 char* chosen_directory = nullptr;
 
-const char* first_usable_directory() {
+}  // namespace
+
+size_t usable_temp_directories(const char* directories[temp_directory_candidate_count]) {
   const char* candidates[] = {environment_value("TMPDIR"),
                               environment_value("TMP"),
                               environment_value("TEMP"),
@@ -24,16 +26,17 @@ const char* first_usable_directory() {
                               "/var/tmp",
                               "/usr/tmp",
                               "/tmp"};
+  static_assert(sizeof candidates / sizeof candidates[0] == temp_directory_candidate_count);
+  size_t count = 0;
   for (const char* candidate : candidates)
-    if (usable_temp_directory(candidate)) return candidate;
-  return ".";
+    if (usable_temp_directory(candidate)) directories[count++] = candidate;
+  return count;
 }
-
-}  // namespace
 
 const char* temp_directory() {
   if (chosen_directory != nullptr) return chosen_directory;
-  const char* directory = first_usable_directory();
+  const char* usable[temp_directory_candidate_count];
+  const char* directory = usable_temp_directories(usable) > 0 ? usable[0] : ".";
   size_t length = strlen(directory);
   // The '/' goes on even after a trailing one: names stay predictable.
   char* copy = static_cast<char*>(checked_alloc(length + 2));
