@@ -88,8 +88,14 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
     sigemptyset(&mask);
     for (int n : options.blocked) sigaddset(&mask, n);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    // Whatever the test runner ignores (under nohup, say) is not for the program.
-    for (int n = 1; n < NSIG; ++n) signal(n, SIG_DFL);
+    // Whatever the test runner ignores (under nohup, say, or the C library's
+    // own signals that make's posix_spawn left ignored) is not for the
+    // program. The raw call reaches the signals the library's wrapper refuses;
+    // all zeros is SIG_DFL with no flags and no mask in every layout.
+    for (int n = 1; n < NSIG; ++n) {
+      unsigned long long default_action[4] = {};
+      syscall(SYS_rt_sigaction, n, default_action, nullptr, NSIG / 8);
+    }
     for (int n : options.ignored) signal(n, SIG_IGN);
     // Its own mount namespace, private so that nothing reaches the test's.
     if (options.without_proc && (unshare(CLONE_NEWNS) != 0 ||
