@@ -724,9 +724,7 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   getrlimit(RLIMIT_FSIZE, &saved);
   rlimit small = {1 << 16, saved.rlim_max};
   setrlimit(RLIMIT_FSIZE, &small);
-  RunOptions options{program(), joined({program()}, args), env};
-  options.ignored = {SIGXFSZ};
-  outcome = run(options);
+  outcome = run({program(), joined({program()}, args), env});
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");

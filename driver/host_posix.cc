@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,14 +48,20 @@ char* write_response_file(char* const* arguments) {
   int fd = -1;
   char* name = create_temp_file(temp_directory(), ".rsp", &fd);
   if (name == nullptr) return nullptr;
+  // A file-size limit fails the write (EFBIG) instead of killing the wrapper
+  // with its file left behind.
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &previous);
   FILE* out = fdopen(fd, "w");
   bool written = out != nullptr;
   for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
     written = write_response_line(out, *argument);
   if (out == nullptr) close(fd);
   if (out != nullptr && fclose(out) != 0) written = false;
-  if (written) return name;
   int saved_errno = errno;
+  sigaction(SIGXFSZ, &previous, nullptr);
+  if (written) return name;
   unlink(name);
   free(name);
   errno = saved_errno;
