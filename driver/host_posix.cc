@@ -45,27 +45,16 @@ const char* own_path(const char* argv0) {
 }
 
 char* write_response_file(char* const* arguments) {
-  int fd = -1;
-  char* name = create_temp_file(temp_directory(), ".rsp", &fd);
-  if (name == nullptr) return nullptr;
   // A file-size limit fails the write (EFBIG) instead of killing the wrapper
   // with its file left behind.
   struct sigaction ignore = {}, previous;
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, &previous);
-  FILE* out = fdopen(fd, "w");
-  bool written = out != nullptr;
-  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
-    written = write_response_line(out, *argument);
-  if (out == nullptr) close(fd);
-  if (out != nullptr && fclose(out) != 0) written = false;
+  char* name = write_response_file_in(temp_directory(), arguments, write_response_line);
   int saved_errno = errno;
   sigaction(SIGXFSZ, &previous, nullptr);
-  if (written) return name;
-  unlink(name);
-  free(name);
   errno = saved_errno;
-  return nullptr;
+  return name;
 }
 
 void remove_response_file(const char* name) {

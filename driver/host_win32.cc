@@ -1,4 +1,3 @@
-#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -135,26 +134,11 @@ char* write_response_file(char* const* arguments) {
     errno = ENOENT;
     return nullptr;
   }
-  int fd = -1;
-  char* name = create_temp_file(directory, ".rsp", &fd);
-  free(directory);
-  if (name == nullptr) return nullptr;
-  FILE* out = _fdopen(fd, "wb");
-  bool written = out != nullptr;
-  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
-    written = write_quoted(out, *argument);
+  char* name = write_response_file_in(directory, arguments, write_quoted);
   int saved_errno = errno;
-  if (out == nullptr) {
-    _close(fd);
-  } else if (fclose(out) != 0 && written) {
-    written = false;
-    saved_errno = errno;
-  }
-  if (written) return name;
-  remove_response_file(name);
-  free(name);
+  free(directory);
   errno = saved_errno;
-  return nullptr;
+  return name;
 }
 
 char** process_environment() {

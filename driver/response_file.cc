@@ -1,10 +1,14 @@
 #include "driver/response_file.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/host.h"
 #include "support/concat.h"
+#include "support/temp_file.h"
 
 bool write_response_line(FILE* out, const char* bytes) {
   // An empty line would be no argument at all.
@@ -14,6 +18,29 @@ bool write_response_line(FILE* out, const char* bytes) {
     if (fputc(*c, out) == EOF) return false;
   }
   return fputc('\n', out) != EOF;
+}
+
+char* write_response_file_in(const char* directory, char* const* arguments,
+                             bool (*write_line)(FILE* out, const char* argument)) {
+  int fd = -1;
+  char* name = create_temp_file(directory, ".rsp", &fd);
+  if (name == nullptr) return nullptr;
+  FILE* out = fdopen(fd, "wb");
+  bool written = out != nullptr;
+  for (char* const* argument = arguments; written && *argument != nullptr; ++argument)
+    written = write_line(out, *argument);
+  int saved_errno = errno;
+  if (out == nullptr) {
+    close(fd);
+  } else if (fclose(out) != 0 && written) {
+    written = false;
+    saved_errno = errno;
+  }
+  if (written) return name;
+  remove_response_file(name);
+  free(name);
+  errno = saved_errno;
+  return nullptr;
 }
 
 // No path search: the file started must be the file located, even when its

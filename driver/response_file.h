@@ -19,3 +19,8 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
 
 // Writes `bytes` as one argument's line; false with errno set when the write fails.
 bool write_response_line(FILE* out, const char* bytes);
+
+// A new response file in `directory` (ending with a separator), each argument
+// written by `write_line`; its name, or null with errno set and no file left.
+char* write_response_file_in(const char* directory, char* const* arguments,
+                             bool (*write_line)(FILE* out, const char* argument));
