@@ -21,32 +21,60 @@ extern char** environ;
 
 namespace {
 
+// What went wrong in the child, for the parent: the step and its errno.
+struct child_failure {
+  const char* step;  // "dup2" or "spawn"; null while none failed
+  int error;
+};
+
 // What the child needs, all prepared by the parent: between the clone and the
 // exec the child shares the parent's memory and may only make system calls.
 struct child_start {
-  const char* program;
-  char* const* argv;
-  char* const* environment;
-  const sigset_t* child_mask;
+  const pex_child_plan* plan;
   const char* search_list;  // PATH's value when the program is sought on it
   char* candidate;          // room for any PATH entry, a '/' and the program
+  char** shell_argv;        // room for "/bin/sh", the file and argv's words
   pid_t parent;
-  int error_fd;  // write end of the close-on-exec pipe that carries errno back
+  int report_fd;  // write end of a close-on-exec pipe to the parent, or -1
+  // Written by a child that shares our memory; a fork writes its own copy.
+  volatile bool reached;
+  child_failure failure;
 };
+
+// A file the kernel will not run for want of a "#!" line runs under the
+// shell, as the POSIX execvp does and as it would from make or sh -c.
+void exec_under_shell(const child_start& start, const char* file) {
+  char* const* argv = start.plan->argv;
+  start.shell_argv[0] = const_cast<char*>("/bin/sh");
+  start.shell_argv[1] = const_cast<char*>(file);
+  size_t word = 1;  // the file stands in for argv[0]
+  if (argv[0] != nullptr)
+    for (; argv[word] != nullptr; ++word) start.shell_argv[word + 1] = argv[word];
+  start.shell_argv[word + 1] = nullptr;
+  execve("/bin/sh", start.shell_argv, start.plan->environment);
+  errno = ENOEXEC;
+}
+
+void exec_file(const child_start& start, const char* file) {
+  execve(file, start.plan->argv, start.plan->environment);
+  if (errno == ENOEXEC) exec_under_shell(start, file);
+}
 
 // The search posix_spawnp makes: each entry of PATH in turn, an empty one
 // the current directory; a file there that may not be run is remembered and
-// the search goes on; any other failure ends it. Returns errno.
+// the search goes on; any other failure ends it. Returns errno. strchrnul is
+// a Linux and BSD extension.
 int exec_found(const child_start& start) {
-  size_t name_length = strlen(start.program);
+  const char* program = start.plan->program;
+  size_t name_length = strlen(program);
   bool denied = false;
   for (const char* entry = start.search_list;;) {
     const char* end = strchrnul(entry, ':');
     auto length = static_cast<size_t>(end - entry);
     memcpy(start.candidate, entry, length);
     if (length > 0) start.candidate[length++] = '/';
-    memcpy(start.candidate + length, start.program, name_length + 1);
-    execve(start.candidate, start.argv, start.environment);
+    memcpy(start.candidate + length, program, name_length + 1);
+    exec_file(start, start.candidate);
     switch (errno) {
       case EACCES:
         denied = true;
@@ -65,13 +93,51 @@ int exec_found(const child_start& start) {
   }
 }
 
+// Places the stage's descriptors in 0, 1 and 2. One that sits below its slot
+// would be overwritten by an earlier dup2, so it moves up first; one already
+// in its slot only loses close-on-exec (a slot it could not find stays closed).
+bool place_descriptors(child_start& start) {
+  int fds[3];
+  for (int slot = 0; slot < 3; ++slot) {
+    fds[slot] = start.plan->fds[slot];
+    if (fds[slot] >= 0 && fds[slot] < slot) {
+      fds[slot] = fcntl(fds[slot], F_DUPFD_CLOEXEC, 3);
+      if (fds[slot] < 0) return false;
+    }
+  }
+  // The report pipe outlives the dup2s only above the standard slots.
+  if (start.report_fd >= 0 && start.report_fd < 3)
+    start.report_fd = fcntl(start.report_fd, F_DUPFD_CLOEXEC, 3);
+  for (int slot = 0; slot < 3; ++slot) {
+    if (fds[slot] == slot) {
+      fcntl(slot, F_SETFD, 0);
+    } else if (fds[slot] < 0) {
+      close(slot);
+    } else if (dup2(fds[slot], slot) < 0) {
+      return false;
+    }
+  }
+  if (start.plan->to_close >= 0) close(start.plan->to_close);
+  return true;
+}
+
+[[noreturn]] void report_failure(child_start& start, const char* step) {
+  start.failure = {step, errno};
+  // Since the record is smaller than PIPE_BUF, the write is atomic.
+  if (start.report_fd >= 0)
+    while (write(start.report_fd, &start.failure, sizeof start.failure) < 0 && errno == EINTR) {
+    }
+  _exit(127);
+}
+
 // Runs in the child, every signal still blocked. A handler of the parent's
 // must not run here once the mask is the caller's, so each goes back to its
 // default; what the caller ignored stays ignored, and nothing else is (the
 // library's own signals it refuses to touch). Only then is the caller's mask
 // put back, just before the exec, which ends the window.
 int start_in_child(void* data) {
-  const auto& start = *static_cast<const child_start*>(data);
+  auto& start = *static_cast<child_start*>(data);
+  start.reached = true;
   struct sigaction default_action = {};
   default_action.sa_handler = SIG_DFL;
   for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
@@ -82,67 +148,73 @@ int start_in_child(void* data) {
     if (previous.sa_handler == SIG_IGN) sigaction(signal_number, &previous, nullptr);
   }
   // No child outlives the process that started it, as under the Windows job.
-  // A parent already gone by now would never send the signal.
+  // A parent gone before this would never send the signal. A parent outside
+  // our PID namespace reads as 0, and then its end cannot be told. The
+  // parent-death signal is Linux's (FreeBSD: procctl PROC_PDEATHSIG_CTL).
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != start.parent) _exit(127);
-  sigprocmask(SIG_SETMASK, start.child_mask, nullptr);
-  int error = 0;
+  pid_t parent = getppid();
+  if (parent != start.parent && parent != 0) _exit(127);
+  if (!place_descriptors(start)) report_failure(start, "dup2");
+  sigprocmask(SIG_SETMASK, start.plan->child_mask, nullptr);
   if (start.search_list != nullptr) {
-    error = exec_found(start);
+    errno = exec_found(start);
   } else {
-    execve(start.program, start.argv, start.environment);
-    error = errno;
+    exec_file(start, start.plan->program);
   }
-  // A pipe write this small is atomic; the parent reads it once we are gone.
-  while (write(start.error_fd, &error, sizeof error) < 0 && errno == EINTR) {
-  }
-  _exit(127);
+  report_failure(start, "spawn");
 }
 
 // The child shares the parent's memory and runs on a stack of its own until
 // it execs, as a careful posix_spawn does; the parent sleeps meanwhile. Under
-// the sanitizers a plain fork: their runtime cannot follow a second stack.
-pid_t clone_child(child_start* start) {
-#if defined(__SANITIZE_ADDRESS__)
+// the sanitizers, and where a sandbox refuses such a clone, a plain fork:
+// the sanitizers' runtime cannot follow a second stack. clone is Linux's:
+// elsewhere vfork is the nearest.
+pid_t start_child(child_start* start) {
+#if !defined(__SANITIZE_ADDRESS__)
+  alignas(16) char stack[16384];
+  pid_t cloned =
+      clone(start_in_child, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, start);
+  if (cloned >= 0 || (errno != EPERM && errno != ENOSYS && errno != EINVAL)) return cloned;
+#endif
   pid_t pid = fork();
   if (pid == 0) start_in_child(start);
   return pid;
-#else
-  alignas(16) char stack[16384];
-  return clone(start_in_child, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, start);
-#endif
 }
 
-int spawn_process(pid_t* pid, const char* program, char* const* argv, char* const* environment,
-                  bool path_search, const sigset_t* child_mask) {
-  child_start start = {program, argv, environment, child_mask, nullptr, nullptr, getpid(), -1};
-  if (path_search && strchr(program, '/') == nullptr) {
+int spawn_process(pid_t* pid, const pex_child_plan* plan, const char** step) {
+  child_start start = {plan, nullptr, nullptr, nullptr, getpid(), -1, false, {nullptr, 0}};
+  if (plan->path_search && strchr(plan->program, '/') == nullptr) {
     const char* path = getenv("PATH");
     start.search_list = path != nullptr ? path : "/bin:/usr/bin";
     start.candidate =
-        static_cast<char*>(checked_alloc(strlen(start.search_list) + strlen(program) + 2));
+        static_cast<char*>(checked_alloc(strlen(start.search_list) + strlen(plan->program) + 2));
   }
-  int error_pipe[2];
-  if (pipe2(error_pipe, O_CLOEXEC) != 0) {
-    free(start.candidate);
-    return errno;
-  }
-  start.error_fd = error_pipe[1];
-  pid_t child = clone_child(&start);
+  size_t words = 0;
+  while (plan->argv[words] != nullptr) ++words;
+  start.shell_argv = static_cast<char**>(checked_alloc((words + 3) * sizeof(char*)));
+  // An emulator may turn the clone into a fork without a word, and nothing
+  // tells before, so the report also goes through a pipe where one can be
+  // had. Without descriptors to spare, shared memory still carries it.
+  int report_pipe[2] = {-1, -1};
+  if (pipe2(report_pipe, O_CLOEXEC) == 0) start.report_fd = report_pipe[1];
+  pid_t child = start_child(&start);
   int error = child < 0 ? errno : 0;
-  close(error_pipe[1]);
-  if (child > 0) {
-    ssize_t got;
-    while ((got = read(error_pipe[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  *step = "spawn";
+  if (report_pipe[1] >= 0) close(report_pipe[1]);
+  if (child > 0 && !start.reached && report_pipe[0] >= 0) {
+    while (read(report_pipe[0], &start.failure, sizeof start.failure) < 0 && errno == EINTR) {
     }
-    if (got != sizeof error) error = 0;
-    // A child that could not exec is ours to reap: the caller never hears of it.
-    if (error != 0)
-      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-      }
   }
-  close(error_pipe[0]);
+  if (report_pipe[0] >= 0) close(report_pipe[0]);
+  if (child > 0 && start.failure.step != nullptr) {
+    error = start.failure.error;
+    *step = start.failure.step;
+    // A child that could not start is ours to reap: the caller never hears of it.
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
   free(start.candidate);
+  free(start.shell_argv);
   if (error == 0) *pid = child;
   return error;
 }
@@ -172,8 +244,8 @@ int above_standard_slots(int fd) {
   return moved;
 }
 
-// Close-on-exec like every descriptor of ours: spawn_child gives the child
-// inheritable copies in its standard slots.
+// Close-on-exec like every descriptor of ours: the child places inheritable
+// copies in its standard slots.
 int open_for_reading(pex_pipeline*, const char* name, int) {
   return above_standard_slots(open(name, O_RDONLY | O_CLOEXEC));
 }
@@ -186,9 +258,10 @@ int close_descriptor(pex_pipeline*, int fd) {
   return close(fd);
 }
 
-// Pipe ends are close-on-exec so that no child inherits them under their own
-// numbers (a stage would otherwise hold the read end of its own error pipe);
-// spawn_child's dup2 into the standard slots gives the child its copies.
+// Pipe ends are close-on-exec, so that no stage inherits them under their own
+// numbers and holds the read end of its own pipe open. The child gets its
+// copies when it places them in its standard slots. pipe2 is Linux's and the
+// BSDs'.
 int create_pipe(pex_pipeline*, int* fds, int) {
   if (pipe2(fds, O_CLOEXEC) < 0) return -1;
   for (int i = 0; i < 2; ++i) {
@@ -216,166 +289,44 @@ FILE* stream_for_writing(pex_pipeline*, int fd, int) {
 
 void release_backend(pex_pipeline*) {}
 
-// Makes `slot` hold the child's descriptor (or, for -1, merely keeps the child
-// from inheriting it), remembering how to put the parent's descriptor back.
-int install_child_fd(int* saved_copy, int* saved_flags, int slot, int child_fd) {
-  int flags = fcntl(slot, F_GETFD);
-  int copy = -1;
-  if (flags < 0) {
-    flags = 0;
-    if (child_fd >= 0 && dup2(child_fd, slot) < 0) return -1;
-  } else if (child_fd == -1) {
-    if ((flags & FD_CLOEXEC) == 0 && fcntl(slot, F_SETFD, FD_CLOEXEC) < 0) return -1;
-    copy = slot;
-  } else {
-    // The copy sits above the standard slots and is close-on-exec, so the
-    // child never sees it.
-    copy = fcntl(slot, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0) return -1;
-    if (dup2(child_fd, slot) < 0) {
-      int saved_errno = errno;
-      close(copy);
-      errno = saved_errno;
-      return -1;
-    }
-  }
-  *saved_flags = flags;
-  if (saved_copy != nullptr) {
-    *saved_copy = copy;
-  } else if (copy != slot) {
-    abort();
-  }
-  return 0;
-}
-
-// Closes the saved copy on failure too: it is of no use once the slot cannot
-// take it back.
-int move_back(int slot, int saved_copy, bool close_on_exec) {
-  int result = close_on_exec ? dup3(saved_copy, slot, O_CLOEXEC) : dup2(saved_copy, slot);
-  if (result < 0) {
-    int saved_errno = errno;
-    close(saved_copy);
-    errno = saved_errno;
-  }
-  return result;
-}
-
-int restore_parent_fd(int slot, int saved_copy, int saved_flags) {
-  if (saved_copy < 0) return close(slot);
-  if (saved_copy == slot) {
-    if ((saved_flags & FD_CLOEXEC) != 0) return 0;
-    return fcntl(slot, F_SETFD, saved_flags);
-  }
-  if (saved_flags == FD_CLOEXEC) {
-    if (move_back(slot, saved_copy, true) < 0) return -1;
-    return close(saved_copy);
-  }
-  if (move_back(slot, saved_copy, false) < 0) return -1;
-  if (saved_flags != 0 && fcntl(slot, F_SETFD, saved_flags) < 0) {
-    int saved_errno = errno;
-    close(saved_copy);
-    errno = saved_errno;
-    return -1;
-  }
-  return close(saved_copy);
-}
-
-struct displaced_slots {
-  bool installed[3] = {false, false, false};
-  int saved_copy[3] = {-1, -1, -1};
-  int saved_flags[3] = {0, 0, 0};
-  bool to_close_marked = false;
-  int to_close_flags = 0;
-};
-
-// Puts back everything that was displaced, even past a failure, so the
-// parent never keeps a child's descriptor in its standard slots or leaks a
-// saved copy. Returns 0, or the errno of the first failing call.
-int restore_parent_fds(const displaced_slots& slots, int to_close) {
-  int first_errno = 0;
-  if (slots.to_close_marked && restore_parent_fd(to_close, to_close, slots.to_close_flags) < 0)
-    first_errno = errno;
-  for (int slot = 0; slot < 3; ++slot) {
-    if (!slots.installed[slot]) continue;
-    if (restore_parent_fd(slot, slots.saved_copy[slot], slots.saved_flags[slot]) < 0 &&
-        first_errno == 0)
-      first_errno = errno;
-  }
-  return first_errno;
-}
-
 pex_child_id spawn_child(pex_pipeline*, int flags, const char* program, char* const* argv,
                          char* const* environment, int in_fd, int out_fd, int err_fd, int to_close,
                          const char** message, int* error_code) {
-  int effective_err_fd = (flags & PEX_MERGE_STDERR) != 0 ? out_fd : err_fd;
-  const int child_fds[3] = {in_fd, out_fd, effective_err_fd};
-  displaced_slots slots;
-
-  for (int slot = 0; slot < 3; ++slot) {
-    if (child_fds[slot] == slot) continue;
-    if (install_child_fd(&slots.saved_copy[slot], &slots.saved_flags[slot], slot, child_fds[slot]) <
-        0) {
-      *error_code = errno;
-      *message = "dup2";
-      restore_parent_fds(slots, to_close);
-      return -1;
-    }
-    slots.installed[slot] = true;
-  }
-  if (to_close >= 0) {
-    if (install_child_fd(nullptr, &slots.to_close_flags, to_close, -1) < 0) {
-      *error_code = errno;
-      *message = "dup2";
-      restore_parent_fds(slots, to_close);
-      return -1;
-    }
-    slots.to_close_marked = true;
-  }
-
-  int highest_slot = effective_err_fd >= 0 ? 2 : out_fd >= 0 ? 1 : in_fd >= 0 ? 0 : -1;
-  if (in_fd > highest_slot) close(in_fd);
-  if (out_fd > highest_slot) close(out_fd);
-  if (effective_err_fd > highest_slot && effective_err_fd != out_fd) close(effective_err_fd);
-  // Merged output makes err_fd unused; left open it would reach the child and
-  // keep a reader of the error pipe from ever seeing its end.
-  if ((flags & PEX_MERGE_STDERR) != 0 && err_fd > 2 && err_fd != out_fd) close(err_fd);
-
-  char* const* child_environment = environment != nullptr ? environment : environ;
+  int child_err_fd = (flags & PEX_MERGE_STDERR) != 0 ? out_fd : err_fd;
   sigset_t caller_mask;
-  pid_t pid = 0;
+  const pex_child_plan plan = {program,
+                               argv,
+                               environment != nullptr ? environment : environ,
+                               (flags & PEX_PATH_SEARCH) != 0,
+                               &caller_mask,
+                               {in_fd, out_fd, child_err_fd},
+                               to_close};
   for (int retries = 0;;) {
-    pid = 0;
+    pid_t pid = 0;
     // Signals wait until the caller's hook knows the child, so a handler that
     // passes them on can never miss it; the child starts with the caller's
     // own mask, not the blocked one.
     hold_all_signals(&caller_mask);
-    int spawn_errno = pex_spawn_primitive(&pid, program, argv, child_environment,
-                                          (flags & PEX_PATH_SEARCH) != 0, &caller_mask);
+    const char* step = "spawn";
+    int spawn_errno = pex_spawn_primitive(&pid, &plan, &step);
     if (spawn_errno == 0 && pid > 0) {
       if (pex_child_started != nullptr) pex_child_started(pid);
       sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
-      break;
+      // The child has its copies; ours above the standard slots are done.
+      if (in_fd > 2) close(in_fd);
+      if (out_fd > 2) close(out_fd);
+      if (err_fd > 2 && err_fd != out_fd) close(err_fd);
+      return pid;
     }
     if (spawn_errno == 0) spawn_errno = errno;
     sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
     // Every failed attempt is reported, so a start that succeeds after
     // retries still leaves "spawn" and EAGAIN behind.
     *error_code = spawn_errno;
-    *message = "spawn";
-    if (spawn_errno != EAGAIN || ++retries == 4) {
-      restore_parent_fds(slots, to_close);
-      return -1;
-    }
+    *message = step;
+    if (spawn_errno != EAGAIN || ++retries == 4) return -1;
     pex_retry_pause(1u << retries);
   }
-
-  int restore_errno = restore_parent_fds(slots, to_close);
-  if (restore_errno != 0) {
-    *error_code = restore_errno;
-    *message = "dup2";
-    return -1;
-  }
-  return pid;
 }
 
 int wait_for_child(pex_pipeline*, pex_child_id child, int* status, pex_child_times* times,

@@ -1,18 +1,17 @@
-// The POSIX back end of the pipeline engine. A child is started with the
-// stage's descriptors moved into the parent's slots 0, 1 and 2 for the moment
-// of the spawn; the parent's own descriptors are put back afterwards, on
-// failure too. The back end keeps no state of its own.
+// The POSIX back end of the pipeline engine. The parent never touches its own
+// descriptors for a child: the child places the stage's descriptors in 0, 1
+// and 2 itself, closes to_close, then execs. The back end keeps no state.
 //
 // Every child starts as if the engine's caller had started it: with the
 // caller's signal mask and the signals ignored at the spawn (and no others),
 // no handler of the parent's, and dying with the process that started it
 // (SIGKILL when that process ends for any reason), as the Windows job does,
-// since the engine waits for every child it starts.
+// since the engine waits for every child it starts. A file without a "#!"
+// line runs under /bin/sh, as from a shell or make.
 //
-// Linux-only calls, one function each, so a BSD or macOS port knows its
-// work: pipe2 in create_pipe and spawn_process, dup3 in move_back (pipe and
-// dup2 with fcntl(FD_CLOEXEC) elsewhere), clone in clone_child (vfork there),
-// strchrnul in exec_found, and prctl(PR_SET_PDEATHSIG) in start_in_child:
+// What cannot be told: a child whose parent lies outside its PID namespace
+// sees no parent (getppid() is 0), so it cannot tell whether the parent died
+// before the parent-death signal was armed, and starts its program anyway.
 // macOS and the BSDs but FreeBSD (procctl PROC_PDEATHSIG_CTL) have no
 // parent-death signal, so there a child may outlive a killed parent.
 #pragma once
@@ -34,13 +33,24 @@ extern void (*pex_child_started)(pid_t pid);
 // process id still its own; every signal is held from then until the reap.
 extern void (*pex_child_ended)(pid_t pid);
 
+// What the spawn primitive starts: `fds` go to the child's 0, 1 and 2 (-1
+// leaves that slot closed), `to_close` (-1 for none) is closed in it, and it
+// starts with child_mask as its signal mask.
+struct pex_child_plan {
+  const char* program;
+  char* const* argv;
+  char* const* environment;
+  bool path_search;
+  const sigset_t* child_mask;
+  int fds[3];
+  int to_close;
+};
+
 // Test seams, plain pointers with constant initialisers. The spawn primitive
-// follows posix_spawn: 0 with *pid set, or an error number (errno untouched),
-// the failed exec's among them; the child starts with child_mask as its
-// signal mask. The caller holds every signal across the call.
-using pex_spawn_function = int (*)(pid_t* pid, const char* program, char* const* argv,
-                                   char* const* environment, bool path_search,
-                                   const sigset_t* child_mask);
+// returns 0 with *pid set, or an error number (errno untouched) with *step
+// naming what failed: "dup2" placing a descriptor, "spawn" the start or the
+// exec. The caller holds every signal across the call.
+using pex_spawn_function = int (*)(pid_t* pid, const pex_child_plan* plan, const char** step);
 extern pex_spawn_function pex_spawn_primitive;
 
 // The pause between spawn attempts that failed with EAGAIN (2, 4, 8 seconds).

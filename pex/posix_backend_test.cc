@@ -50,15 +50,13 @@ bool same_signals(const sigset_t& a, const sigset_t& b) {
 
 // What the spawn primitive saw.
 struct spawn_record {
-  fd_state fds;
-  char* const* environment;
-  bool path_search;
+  fd_state fds;  // the parent's own, which the spawn never touches
+  pex_child_plan plan;
   bool all_blocked;    // the process's own mask at the spawn
   bool child_mask_ok;  // the child's mask is the caller's
 };
 
-int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* environment,
-                       bool path_search, const sigset_t* child_mask);
+int scripted_primitive(pid_t* pid, const pex_child_plan* plan, const char** step);
 
 // Replaces the spawn primitive and the pause for one scope, recording both.
 struct scripted_spawn {
@@ -82,13 +80,12 @@ struct scripted_spawn {
   static inline scripted_spawn* script = nullptr;
 };
 
-int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* environment,
-                       bool path_search, const sigset_t* child_mask) {
+int scripted_primitive(pid_t* pid, const pex_child_plan* plan, const char** step) {
   scripted_spawn* script = scripted_spawn::script;
   sigset_t now;
   sigprocmask(SIG_BLOCK, nullptr, &now);
-  script->records.push_back({all_fds(), environment, path_search, sigismember(&now, SIGTERM) == 1,
-                             same_signals(*child_mask, script->caller_mask)});
+  script->records.push_back({all_fds(), *plan, sigismember(&now, SIGTERM) == 1,
+                             same_signals(*plan->child_mask, script->caller_mask)});
   int result = script->results.at(script->attempts++);
   if (result == -1) {  // "succeeds" without a process id
     errno = ENOMEM;
@@ -96,6 +93,7 @@ int scripted_primitive(pid_t* pid, const char*, char* const*, char* const* envir
     return 0;
   }
   if (result == 0) *pid = 4242;
+  if (result == EBADF) *step = "dup2";
   return result;
 }
 
@@ -128,12 +126,14 @@ class PosixBackendTest : public testing::Test {
     EXPECT_EQ(wait(pid, &status, times), 0) << message_;
     return status;
   }
-  // Runs `during` with the parent's descriptor 0 closed, then puts it back.
+  // Runs `during` with the parent's descriptor 0 closed, or holding a
+  // close-on-exec copy of `fd`, then puts it back.
   template <typename F>
-  static void with_slot0_closed(F during) {
+  static void with_slot0_closed(F during, int fd = -1) {
     int saved = fcntl(0, F_DUPFD_CLOEXEC, 3);
     ASSERT_GE(saved, 3);
-    close(0);
+    if (fd < 0) close(0);
+    if (fd >= 0) dup3(fd, 0, O_CLOEXEC);
     during();
     dup2(saved, 0);
     close(saved);
@@ -164,6 +164,7 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
       {{EAGAIN, EAGAIN, 0}, true, 4242, "spawn", EAGAIN, {2, 4}},
       {{0}, false, 4242, nullptr, 0, {}},
       {{-1}, true, -1, "spawn", ENOMEM, {}},
+      {{EBADF}, false, -1, "dup2", EBADF, {}},
   };
   char* environment[] = {const_cast<char*>("A=1"), nullptr};
   // The caller's mask, with one signal of its own blocked, is the child's and
@@ -194,8 +195,11 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
     EXPECT_EQ(code_, c.code);
     for (const spawn_record& record : s.records) {
       EXPECT_EQ(record.fds, before);
-      EXPECT_EQ(record.path_search, c.path_search);
-      EXPECT_EQ(record.environment, c.path_search ? environ : environment);
+      EXPECT_EQ(record.plan.path_search, c.path_search);
+      EXPECT_EQ(record.plan.environment, c.path_search ? environ : environment);
+      EXPECT_EQ(std::vector<int>(record.plan.fds, record.plan.fds + 3),
+                (std::vector<int>{0, 1, 2}));
+      EXPECT_EQ(record.plan.to_close, -1);
       EXPECT_TRUE(record.all_blocked);
       EXPECT_TRUE(record.child_mask_ok);
     }
@@ -209,63 +213,63 @@ TEST_F(PosixBackendTest, SpawnRetriesOnlyOnEagain) {
   sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
 }
 
-// The child's descriptors sit in the parent's slots, inheritable, only for
-// the spawn, and to_close is hidden from it meanwhile; the parent's own are
-// saved above 2 with close-on-exec and come back with their exact flags on
-// every path, so that a caller's message still reaches its real standard error.
-TEST_F(PosixBackendTest, DisplacedDescriptorsAreSavedAndRestored) {
+// The child places the stage's descriptors; the parent's own slots, their
+// flags and to_close stay as they were, and ours above the slots are closed
+// after a start. In the child, a descriptor already in its slot is inherited
+// though the parent marked it close-on-exec, one below its slot outlives the
+// placing of the slot it sits in, and to_close is not there.
+TEST_F(PosixBackendTest, ChildPlacesTheStageDescriptors) {
+  enum { in_file = -2, out_file = -3, bad = 900 };
   struct Case {
-    bool bad_in;   // cannot be installed
-    bool bad_out;  // cannot be installed, after the input
-    int spawn_result;
-    pid_t pid;
+    const char* what;
+    int slot0;  // the parent's slot 0 for the spawn: closed, or a copy of in or out
+    int in, out;
     const char* message;
     int code;
   };
   const Case cases[] = {
-      {false, false, 0, 4242, nullptr, 0},
-      {false, false, ENOENT, -1, "spawn", ENOENT},
-      {true, false, 0, -1, "dup2", EBADF},
-      {false, true, 0, -1, "dup2", EBADF},
+      {"files", 0, in_file, out_file, nullptr, 0},
+      {"slot 0 closed", -1, in_file, out_file, nullptr, 0},
+      {"input in its slot", in_file, 0, out_file, nullptr, 0},
+      {"output below its slot", out_file, in_file, 0, nullptr, 0},
+      {"cannot be placed", 0, bad, out_file, "dup2", EBADF},
   };
-  pex_testing::cloexec_guard stdout_cloexec(1, FD_CLOEXEC);
   pex_testing::cloexec_guard stdin_inheritable(0, 0);
+  std::set<int> expected = {0, 1, 2};
+  for (int fd : open_fds())
+    if ((fd_flags(fd) & FD_CLOEXEC) == 0) expected.insert(fd);
   for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+    SCOPED_TRACE(c.what);
     std::set<int> before = open_fds();
     standard_slots slots_before;
-    int fds[3] = {c.bad_in ? 900 : open_text("in.txt", "x"), c.bad_out ? 901 : create("out.txt"),
-                  create("err.txt")};
-    std::pair<dev_t, ino_t> files[3] = {file_identity(fds[0]), file_identity(fds[1]),
-                                        file_identity(fds[2])};
+    int files[] = {open_text("in.txt", "placed\n"), create("out.txt")};
+    auto fd_of = [&](int stage_fd) { return stage_fd < -1 ? files[-2 - stage_fd] : stage_fd; };
     int to_close = open("/dev/null", O_RDONLY);  // inheritable
-    scripted_spawn s({c.spawn_result});
-    EXPECT_EQ(spawn(0, {"true"}, fds[0], fds[1], fds[2], to_close), c.pid);
+    pid_t pid = -1;
+    with_slot0_closed(
+        [&] {
+          pid = spawn(0, {"helper", "fds", path("list").c_str()}, fd_of(c.in), fd_of(c.out), 2,
+                      to_close);
+        },
+        c.slot0 == 0 ? 0 : fd_of(c.slot0));
     EXPECT_STREQ(message_, c.message);
     EXPECT_EQ(code_, c.code);
     EXPECT_EQ(standard_slots(), slots_before);
     EXPECT_EQ(fd_flags(to_close), 0);
-    EXPECT_EQ(s.records.size(), c.bad_in || c.bad_out ? 0u : 1u);
-    for (const spawn_record& at_spawn : s.records) {
-      for (int slot = 0; slot < 3; ++slot) {
-        EXPECT_EQ(at_spawn.fds.at(slot), std::make_pair(0, files[slot])) << slot;
-        EXPECT_EQ(at_spawn.fds.count(fds[slot]), 0u) << slot;
-      }
-      EXPECT_EQ(at_spawn.fds.at(to_close).first, FD_CLOEXEC);
-      int copies = 0;
-      for (const auto& [fd, state] : at_spawn.fds) {
-        if (fd < 3 || fd == to_close || before.count(fd) != 0) continue;
-        ++copies;
-        EXPECT_EQ(state.first, FD_CLOEXEC) << fd;
-      }
-      EXPECT_EQ(copies, 3);
-    }
-    // As the engine does after a failed start; some are closed already.
-    if (c.pid < 0) {
-      for (int fd : fds) close(fd);
-    }
     close(to_close);
+    // What the engine would close: every file after a failure, else those it kept.
+    for (int fd : files)
+      if (c.message != nullptr || (fd != fd_of(c.in) && fd != fd_of(c.out))) close(fd);
     EXPECT_EQ(open_fds(), before);
+    if (c.message == nullptr) {
+      ASSERT_GT(pid, 0);
+      EXPECT_EQ(finished(pid), 0);
+      EXPECT_EQ(read_file(path("out.txt")), "placed\n");
+      EXPECT_EQ(pex_testing::read_fd_list(path("list")), expected);
+    } else {
+      EXPECT_EQ(pid, -1);
+      EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // the failed child is reaped
+    }
   }
 }
 
@@ -279,22 +283,6 @@ TEST_F(PosixBackendTest, MergedErrorGoesToOutputAndErrorDescriptorIsClosed) {
   EXPECT_EQ(finished(pid), 0);
   EXPECT_EQ(read_file(path("out.txt")), "out\nerr\n");
   EXPECT_EQ(read_file(path("err.txt")), "");
-}
-
-// A parent slot that was closed is closed again after the spawn.
-TEST_F(PosixBackendTest, ClosedParentSlotIsClosedAgainAfterTheSpawn) {
-  int in_fd = open_text("in.txt", "hello\n"), out_fd = create("out.txt");
-  pid_t pid = -1;
-  int slot0_flags = 0, in_flags = 0;
-  with_slot0_closed([&] {
-    pid = spawn(0, {"helper", "cat"}, in_fd, out_fd, 2);
-    slot0_flags = fd_flags(0), in_flags = fd_flags(in_fd);
-  });
-  ASSERT_GT(pid, 0) << message_;
-  EXPECT_EQ(slot0_flags, -1);
-  EXPECT_EQ(in_flags, -1);
-  EXPECT_EQ(finished(pid), 0);
-  EXPECT_EQ(read_file(path("out.txt")), "hello\n");
 }
 
 int interruptions = 0;
