@@ -5,13 +5,19 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -271,6 +277,143 @@ TEST_F(PosixBackendTest, ChildPlacesTheStageDescriptors) {
       EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // the failed child is reaped
     }
   }
+}
+
+// Where a sandbox refuses clone with CLONE_VM, as some do.
+bool refuse_vm_clone(const std::string&) {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),  // the low half
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_VM, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {sizeof filter / sizeof filter[0], filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// A PATH of pieces of the row's folder: a/prog may not be run, b/prog is the
+// helper, p is a plain file.
+bool search(const std::string& dir, const char* pieces) {
+  std::string path;
+  for (const char* piece = pieces; *piece != '\0'; ++piece)
+    path += *piece == ':' ? std::string(":") : dir + "/" + *piece;
+  return setenv("PATH", path.c_str(), 1) == 0;
+}
+
+// Each row starts a program in a fresh child of the test that first makes the
+// machine differ as the row says. The child exits with the program's status,
+// 100 plus the errno of a failed start (its child reaped), or 77 where the
+// kernel refused the row's setting.
+TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
+  using differ = bool (*)(const std::string& dir);
+  struct Case {
+    const char* what;
+    differ setting;
+    std::vector<const char*> words;
+    int status;
+  };
+  const Case cases[] = {
+      {"children in another PID namespace",
+       [](const std::string&) {
+         return unshare(CLONE_NEWPID) == 0 || unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0;
+       },
+       {"helper", "exit", "7"},
+       7},
+      {"a clone that shares memory refused", refuse_vm_clone, {"helper", "exit", "7"}, 7},
+      {"no descriptor to spare",
+       [](const std::string&) {
+         rlimit four = {4, 4};  // one for the helper's loader, none for a pipe
+         return setrlimit(RLIMIT_NOFILE, &four) == 0;
+       },
+       {"helper", "exit", "7"},
+       7},
+      {"a script without #!", [](const std::string&) { return true; }, {"script"}, 7},
+      {"an empty PATH entry is the current folder",
+       [](const std::string& dir) { return search(dir, "x:") && chdir((dir + "/b").c_str()) == 0; },
+       {"prog", "exit", "7"},
+       7},
+      {"only a file that may not be run",
+       [](const std::string& dir) { return search(dir, "a"); },
+       {"prog", "exit", "7"},
+       100 + EACCES},
+      {"a file that may not be run hides nothing",
+       [](const std::string& dir) { return search(dir, "a:b"); },
+       {"prog", "exit", "7"},
+       7},
+      {"a plain file in PATH",
+       [](const std::string& dir) { return search(dir, "p:b"); },
+       {"prog", "exit", "7"},
+       7},
+      {"PATH unset is /bin:/usr/bin, not the current folder",
+       [](const std::string& dir) {
+         return unsetenv("PATH") == 0 && chdir((dir + "/b").c_str()) == 0;
+       },
+       {"prog", "exit", "7"},
+       100 + ENOENT},
+      {"PATH unset finds sh",
+       [](const std::string&) { return unsetenv("PATH") == 0; },
+       {"sh", "-c", "exit 7"},
+       7},
+  };
+  mkdir(path("a").c_str(), 0755);
+  mkdir(path("b").c_str(), 0755);
+  close(open_text("a/prog", "exit 9\n"));
+  close(open_text("p", ""));
+  close(open_text("script", "exit 7\n"));
+  chmod(path("script").c_str(), 0755);
+  ASSERT_EQ(symlink(PEX_TEST_HELPER, path("b/prog").c_str()), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<const char*> words = c.words;
+    std::string script = path("script");
+    if (words[0] == std::string("script")) words[0] = script.c_str();
+    pid_t tester = fork();
+    if (tester == 0) {
+      if (!c.setting(dir_.name)) _exit(77);
+      pid_t pid = spawn(PEX_PATH_SEARCH, words, 0, 1, 2);
+      int status = 0;
+      if (pid < 0) _exit(waitpid(-1, nullptr, WNOHANG) < 0 ? 100 + code_ : 99);
+      _exit(wait(pid, &status) == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 98);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(tester, &status, 0), tester);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+      printf("[  SKIPPED ] %s: the kernel refused it here\n", c.what);
+      continue;
+    }
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+  }
+}
+
+// A wrapper killed outright takes its child along, though the child ignores
+// SIGTERM. The alarm only ends a test that would otherwise hang.
+TEST_F(PosixBackendTest, ChildDiesWithItsKilledParent) {
+  int report[2];
+  ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  pid_t wrapper = fork();
+  if (wrapper == 0) {
+    signal(SIGTERM, SIG_IGN);
+    pid_t child = spawn(0, {"helper", "pause"}, 0, 1, 2);
+    write(report[1], &child, sizeof child);
+    for (;;) pause();
+  }
+  pid_t child = 0;
+  ASSERT_EQ(read(report[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+  close(report[0]);
+  close(report[1]);
+  kill(wrapper, SIGKILL);
+  waitpid(wrapper, nullptr, 0);
+  alarm(60);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  alarm(0);
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
 
 TEST_F(PosixBackendTest, MergedErrorGoesToOutputAndErrorDescriptorIsClosed) {
