@@ -325,8 +325,10 @@ TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
       {"a clone that shares memory refused", refuse_vm_clone, {"helper", "exit", "7"}, 7},
       {"no descriptor to spare",
        [](const std::string&) {
-         rlimit four = {4, 4};  // one for the helper's loader, none for a pipe
-         return setrlimit(RLIMIT_NOFILE, &four) == 0;
+         int free_fd = 0;  // one left for the helper's loader, none for a pipe
+         while (fcntl(free_fd, F_GETFD) >= 0) ++free_fd;
+         rlimit limit = {static_cast<rlim_t>(free_fd) + 1, static_cast<rlim_t>(free_fd) + 1};
+         return setrlimit(RLIMIT_NOFILE, &limit) == 0;
        },
        {"helper", "exit", "7"},
        7},
