@@ -16,7 +16,7 @@ namespace {
 // Descriptors 0, 1 and 2 stand for the parent's own streams and are never
 // closed on a stage's behalf.
 void close_stage_in(pex_pipeline* pipeline, int in_fd) {
-  if (in_fd != 0) pipeline->ops->close_descriptor(pipeline, in_fd);
+  if (in_fd > 0) pipeline->ops->close_descriptor(pipeline, in_fd);
 }
 
 void close_stage_out(pex_pipeline* pipeline, int out_fd) {
@@ -83,41 +83,39 @@ const char* pex_add_stage_env(pex_pipeline* pipeline, int flags, const char* pro
                               const char* errname, int* error_code) {
   const pex_backend_ops* ops = pipeline->ops;
   const char* message = nullptr;
+  int in_fd = 0, out_fd = 1, err_fd = 2;  // the standard slots: nothing of the stage's
+  // Every failure ends here: what the stage opened is closed, and only that.
+  auto fail = [&](const char* failed, int code) {
+    close_stage_in(pipeline, in_fd);
+    close_stage_out(pipeline, out_fd);
+    close_stage_err(pipeline, err_fd);
+    *error_code = code;
+    return failed;
+  };
 
   if (pipeline->input_stream != nullptr) {
     // fclose releases the stream even when it fails, so it is forgotten
     // before the result is known and can never be closed twice.
     FILE* stream = pipeline->input_stream;
     pipeline->input_stream = nullptr;
-    if (fclose(stream) != 0) {
-      *error_code = errno;
-      return "closing pipeline input file";
-    }
+    if (fclose(stream) != 0) return fail("closing pipeline input file", errno);
   }
 
-  int in_fd;
   bool in_fd_from_next = false;
   if (pipeline->pending_in_name != nullptr) {
     if (pex_collect_children(pipeline, false, &message, error_code) == 0) return message;
     in_fd = ops->open_for_reading(pipeline, pipeline->pending_in_name,
                                   binary_bit(flags, PEX_BINARY_IN));
-    if (in_fd < 0) {
-      *error_code = errno;
-      return "open temporary file";
-    }
+    if (in_fd < 0) return fail("open temporary file", errno);
     if (pipeline->pending_in_owned != 0) free(const_cast<char*>(pipeline->pending_in_name));
     pipeline->pending_in_owned = 0;
     pipeline->pending_in_name = nullptr;
   } else {
     in_fd = pipeline->next_in_fd;
-    if (in_fd < 0) {
-      *error_code = 0;
-      return "pipeline already complete";
-    }
+    if (in_fd < 0) return fail("pipeline already complete", 0);
     in_fd_from_next = true;
   }
 
-  int out_fd = 1;
   if ((flags & PEX_FINAL_STAGE) != 0) {
     pipeline->next_in_fd = -1;
     if (output_name != nullptr) {
@@ -130,84 +128,45 @@ const char* pex_add_stage_env(pex_pipeline* pipeline, int flags, const char* pro
       out_fd = ops->open_for_writing(pipeline, name, binary_bit(flags, PEX_BINARY_OUT));
       int open_errno = errno;
       free(joined);
-      if (out_fd < 0) {
-        close_stage_in(pipeline, in_fd);
-        *error_code = open_errno;
-        return "open temporary output file";
-      }
+      if (out_fd < 0) return fail("open temporary output file", open_errno);
     }
   } else if ((pipeline->creation_flags & PEX_PREFER_PIPES) != 0) {
     int fds[2];
     if (ops->create_pipe(pipeline, fds, binary_bit(flags, PEX_BINARY_OUT)) < 0) {
-      int pipe_errno = errno;
-      close_stage_in(pipeline, in_fd);
-      // next_in_fd still names the descriptor just closed; forget it so that
+      // next_in_fd still names the descriptor closed below; forget it so that
       // neither a later stage nor pex_destroy touches a reused number.
       if (in_fd_from_next && in_fd != 0) pipeline->next_in_fd = -1;
-      *error_code = pipe_errno;
-      return "pipe";
+      return fail("pipe", errno);
     }
     pipeline->next_in_fd = fds[0];
     out_fd = fds[1];
   } else {
     char* name = pex_stage_output_name(pipeline->temp_prefix, flags, output_name);
-    if (name == nullptr) {
-      close_stage_in(pipeline, in_fd);
-      *error_code = 0;
-      return "could not create temporary file";
-    }
+    if (name == nullptr) return fail("could not create temporary file", 0);
     record_intermediate(pipeline, name, output_name);
     out_fd = ops->open_for_writing(pipeline, name, binary_bit(flags, PEX_BINARY_OUT));
-    if (out_fd < 0) {
-      int open_errno = errno;
-      close_stage_in(pipeline, in_fd);
-      *error_code = open_errno;
-      return "open temporary output file";
-    }
+    if (out_fd < 0) return fail("open temporary output file", errno);
   }
 
-  int err_fd = 2;
-  int failed_errno = 0;
+  if (errname != nullptr && (flags & PEX_STDERR_TO_PIPE) != 0)
+    return fail("both ERRNAME and PEX_STDERR_TO_PIPE specified.", 0);
+  if (pipeline->stderr_read_fd != -1)
+    return fail("PEX_STDERR_TO_PIPE used in the middle of pipeline", 0);
   if (errname != nullptr) {
-    if ((flags & PEX_STDERR_TO_PIPE) != 0) {
-      message = "both ERRNAME and PEX_STDERR_TO_PIPE specified.";
-    } else if (pipeline->stderr_read_fd != -1) {
-      message = "PEX_STDERR_TO_PIPE used in the middle of pipeline";
-    } else {
-      err_fd = ops->open_for_writing(pipeline, errname, binary_bit(flags, PEX_BINARY_ERR));
-      if (err_fd < 0) {
-        failed_errno = errno;
-        message = "open error file";
-      }
-    }
-  } else if (pipeline->stderr_read_fd != -1) {
-    message = "PEX_STDERR_TO_PIPE used in the middle of pipeline";
+    err_fd = ops->open_for_writing(pipeline, errname, binary_bit(flags, PEX_BINARY_ERR));
+    if (err_fd < 0) return fail("open error file", errno);
   } else if ((flags & PEX_STDERR_TO_PIPE) != 0) {
     int fds[2];
-    if (ops->create_pipe(pipeline, fds, binary_bit(flags, PEX_BINARY_ERR)) < 0) {
-      failed_errno = errno;
-      message = "pipe";
-    } else {
-      pipeline->stderr_read_fd = fds[0];
-      err_fd = fds[1];
-    }
-  }
-  if (message != nullptr) {
-    close_stage_in(pipeline, in_fd);
-    close_stage_out(pipeline, out_fd);
-    *error_code = failed_errno;
-    return message;
+    if (ops->create_pipe(pipeline, fds, binary_bit(flags, PEX_BINARY_ERR)) < 0)
+      return fail("pipe", errno);
+    pipeline->stderr_read_fd = fds[0];
+    err_fd = fds[1];
   }
 
   int to_close = (pipeline->creation_flags & PEX_PREFER_PIPES) != 0 ? pipeline->next_in_fd : -1;
   pex_child_id child = ops->spawn_child(pipeline, flags, program, argv, environment, in_fd, out_fd,
                                         err_fd, to_close, &message, error_code);
-  if (child < 0) {
-    close_stage_in(pipeline, in_fd);
-    close_stage_out(pipeline, out_fd);
-    close_stage_err(pipeline, err_fd);
-    return message;
-  }
+  if (child < 0) return fail(message, *error_code);
   append_entry(pipeline->child_ids, pipeline->child_count, child);
   return nullptr;
 }
