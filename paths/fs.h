@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "support/path_list.h"
+
 // Those files also define running_program_path, running_program_identity,
 // file_identity and canonical_path_copy, which the other modules reach
 // through relocate.h.
@@ -11,9 +13,6 @@
 // Linux-only in fs_posix.cc: strchrnul in find_separator_or_end, and
 // /proc/self/exe with getauxval(AT_EXECFN) as its fallback in
 // running_program_path and running_program_identity.
-
-// Separates the directories of PATH and of a search list's string.
-extern const char path_list_separator;
 
 // A regular file the program could be started from.
 bool is_executable_file(const char* path);
@@ -34,22 +33,8 @@ bool resolve_path(const char* path, char* resolved);
 // Whether two components of split paths name the same directory.
 bool same_path_component(const char* left, const char* right);
 
-// Whether '\\' separates the components of a path as '/' does (Windows).
-extern const bool backslash_separates;
-
-// What separates the components of a path. Inline: the relocation asks it of
-// every byte of the program's path at each start.
-inline bool is_path_separator(char c) {
-  return c == '/' || (c == '\\' && backslash_separates);
-}
-
 // The first separator in `text`, or its terminator.
 const char* find_separator_or_end(const char* text);
-
-// Narrows the piece of a directory list at *start, *length bytes long, to the
-// directory it names as the system reads it; false when the system passes
-// such a piece over.
-bool trim_list_piece(const char** start, size_t* length);
 
 // Windows only (fs_win32.cc): the system's final name of a file ("\\?\C:\...",
 // "\\?\UNC\server\...") spelled as the relocation reads paths, into `resolved` (resolved_path_size

@@ -10,8 +10,6 @@
 #include "paths/fs.h"
 #include "paths/relocate.h"
 
-const char path_list_separator = ':';
-
 bool is_executable_file(const char* path) {
   struct stat info;
   return access(path, X_OK) == 0 && stat(path, &info) >= 0 && (info.st_mode & S_IFMT) == S_IFREG;
@@ -26,15 +24,8 @@ bool is_accessible(const char* path, int mode) {
   return access(path, mode) == 0;
 }
 
-const bool backslash_separates = false;
-
 const char* find_separator_or_end(const char* text) {
   return strchrnul(text, '/');
-}
-
-// An empty piece stays: it names the current directory.
-bool trim_list_piece(const char**, size_t*) {
-  return true;
 }
 
 bool same_path_component(const char* left, const char* right) {

@@ -11,8 +11,6 @@
 #include "support/win32_text.h"
 
 // Drive letters hold ':', so the system's lists are ';'-separated.
-const char path_list_separator = ';';
-
 namespace {
 
 // A path the system would refuse as too long goes to it in its long form.
@@ -97,21 +95,9 @@ bool is_accessible(const char* path, int mode) {
   return result == 0;
 }
 
-const bool backslash_separates = true;
-
 const char* find_separator_or_end(const char* text) {
   while (*text != '\0' && !is_path_separator(*text)) ++text;
   return text;
-}
-
-// Installers quote entries that hold a blank and leave empty ones behind; the
-// system drops the quotes and never reads an empty entry as the current folder.
-bool trim_list_piece(const char** start, size_t* length) {
-  if (*length >= 2 && (*start)[0] == '"' && (*start)[*length - 1] == '"') {
-    ++*start;
-    *length -= 2;
-  }
-  return *length > 0;
 }
 
 // The file system ignores letter case, and either slash separates.

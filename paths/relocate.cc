@@ -7,6 +7,7 @@
 #include "paths/fs.h"
 #include "paths/search_path.h"
 #include "support/environment.h"
+#include "support/path_list.h"
 
 namespace {
 

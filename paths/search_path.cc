@@ -85,38 +85,6 @@ void append_search_dir(search_path* list, const char* prefix) {
   list->last = entry;
 }
 
-namespace {
-
-// next_list_prefix, inlined where start-up loads its lists.
-inline bool read_list_prefix(const char** cursor, const char* list_end, char* prefix,
-                             size_t* length, bool backslash_ends) {
-  const char* start = *cursor;
-  auto* separator = static_cast<const char*>(
-      memchr(start, path_list_separator, static_cast<size_t>(list_end - start)));
-  const char* end = separator != nullptr ? separator : list_end;
-  *cursor = separator != nullptr ? separator + 1 : nullptr;
-  size_t size = static_cast<size_t>(end - start);
-  bool read = trim_list_piece(&start, &size);
-  if (size == 0) {
-    memcpy(prefix, "./", 3);
-    *length = 2;
-    return read;
-  }
-  memcpy(prefix, start, size);
-  char last = start[size - 1];
-  if (!(backslash_ends ? is_separator(last) : is_path_separator(last))) prefix[size++] = '/';
-  prefix[size] = '\0';
-  *length = size;
-  return read;
-}
-
-}  // namespace
-
-bool next_list_prefix(const char** cursor, const char* list_end, char* prefix, size_t* length,
-                      bool backslash_ends) {
-  return read_list_prefix(cursor, list_end, prefix, length, backslash_ends);
-}
-
 void load_search_path(const char* string, search_path* list) {
   // A piece, a '/' and the terminator, or "./" and the terminator, always fit.
   // Start-up loads short strings; only a long one (PATH) costs an allocation.
@@ -132,7 +100,7 @@ void load_search_path(const char* string, search_path* list) {
 
   for (const char* piece = string; piece != nullptr;) {
     size_t length = 0;
-    if (!read_list_prefix(&piece, string + size - 3, buffer, &length, true)) continue;
+    if (!next_list_prefix(&piece, string + size - 3, buffer, &length, true)) continue;
     if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
     append_search_dir(list, buffer);
   }

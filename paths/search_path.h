@@ -35,18 +35,6 @@ void load_search_path(const char* string, search_path* list);
 // split: an installation's own folder may have ':' or ';' in its name.
 void load_search_dir(const char* dir, search_path* list);
 
-// The one walk of a directory list such as PATH, which ends at `list_end`
-// (its terminator): reads the piece at *cursor into `prefix` (room for the
-// list's length and 3 bytes) as a prefix a file
-// name is appended to, its length through `length`, and moves *cursor to the
-// next piece, to null after the last. An empty piece becomes "./"; any other
-// gets a '/' unless it ends with a separator: '/', or a backslash where the
-// system separates with it, or everywhere with `backslash_ends`. On Windows
-// quotes around a piece are dropped. False for a piece the system passes
-// over (on Windows an empty one).
-bool next_list_prefix(const char** cursor, const char* list_end, char* prefix, size_t* length,
-                      bool backslash_ends);
-
 // load_search_path on the variable's value; an unset variable adds nothing.
 void load_search_path_from_env(const char* variable, search_path* list);
 

@@ -9,6 +9,7 @@
 #include "pex/platform.h"
 #include "support/alloc.h"
 #include "support/concat.h"
+#include "support/saved_errno.h"
 #include "support/temp_file.h"
 
 namespace {
@@ -218,9 +219,8 @@ char* pex_stage_output_name(const char* temp_prefix, int flags, const char* outp
                    : concat_strings(temp_prefix, "XXXXXX", nullptr);
   int fd = make_unique_file(name, 0);
   if (fd < 0) {
-    int saved_errno = errno;
+    saved_errno keep;
     free(name);
-    errno = saved_errno;
     return nullptr;
   }
   close(fd);

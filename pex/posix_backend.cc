@@ -16,6 +16,7 @@
 
 #include "pex/platform.h"
 #include "support/alloc.h"
+#include "support/saved_errno.h"
 
 extern char** environ;
 
@@ -238,9 +239,8 @@ void sleep_seconds(unsigned int seconds) {
 int above_standard_slots(int fd) {
   if (fd > 2 || fd < 0) return fd;
   int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  int saved_errno = errno;
+  saved_errno keep;
   close(fd);
-  errno = saved_errno;
   return moved;
 }
 
@@ -267,9 +267,8 @@ int create_pipe(pex_pipeline*, int* fds, int) {
   for (int i = 0; i < 2; ++i) {
     fds[i] = above_standard_slots(fds[i]);
     if (fds[i] < 0) {
-      int saved_errno = errno;
+      saved_errno keep;
       close(fds[1 - i]);
-      errno = saved_errno;
       return -1;
     }
   }
@@ -418,10 +417,9 @@ FILE* pex_open_stream(const char* name, const char* mode) {
   if (stream == nullptr || fileno(stream) > 2) return stream;
   int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 3);
   FILE* moved = fd >= 0 ? fdopen(fd, mode) : nullptr;
-  int saved_errno = errno;
+  saved_errno keep;
   if (moved == nullptr && fd >= 0) close(fd);
   fclose(stream);
-  errno = saved_errno;
   return moved;
 }
 

@@ -5,6 +5,7 @@
 
 #include "pex/pex.h"
 #include "pex/platform.h"
+#include "support/saved_errno.h"
 
 namespace {
 
@@ -40,9 +41,8 @@ FILE* pex_open_input_file(pex_pipeline* pipeline, int flags, const char* input_n
   if (name == nullptr) return nullptr;
   FILE* stream = pex_open_stream(name, (flags & PEX_BINARY_OUT) != 0 ? "wb" : "w");
   if (stream == nullptr) {
-    int saved_errno = errno;
+    saved_errno keep;
     if (name != input_name) free(name);
-    errno = saved_errno;
     return nullptr;
   }
   pipeline->input_stream = stream;
@@ -61,10 +61,9 @@ FILE* pex_open_input_pipe(pex_pipeline* pipeline, int binary) {
   if (pipeline->ops->create_pipe(pipeline, fds, mode) < 0) return nullptr;
   FILE* stream = pipeline->ops->stream_for_writing(pipeline, fds[1], mode);
   if (stream == nullptr) {
-    int saved_errno = errno;
+    saved_errno keep;
     pipeline->ops->close_descriptor(pipeline, fds[0]);
     pipeline->ops->close_descriptor(pipeline, fds[1]);
-    errno = saved_errno;
     return nullptr;
   }
   pipeline->next_in_fd = fds[0];
@@ -80,12 +79,11 @@ FILE* pex_output_stream(pex_pipeline* pipeline, int binary) {
       return nullptr;
     }
     FILE* stream = pex_open_stream(pipeline->pending_in_name, binary != 0 ? "rb" : "r");
-    int saved_errno = errno;
+    saved_errno keep;
     pipeline->output_stream = stream;
     if (pipeline->pending_in_owned != 0) free(const_cast<char*>(pipeline->pending_in_name));
     pipeline->pending_in_owned = 0;
     pipeline->pending_in_name = nullptr;
-    errno = saved_errno;
     return stream;
   }
   if (pipeline->next_in_fd > 0) {

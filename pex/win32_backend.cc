@@ -12,9 +12,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "paths/search_path.h"
 #include "pex/platform.h"
 #include "support/alloc.h"
+#include "support/path_list.h"
+#include "support/saved_errno.h"
 #include "support/win32_text.h"
 
 namespace {
@@ -35,12 +36,11 @@ int above_standard_slots(int fd) {
     held[held_count++] = moved;
     moved = _dup(moved);
   }
-  int saved_errno = errno;
+  saved_errno keep;
   for (int i = 0; i < held_count; ++i) _close(held[i]);
   // _dup makes its copy inheritable.
   if (moved >= 0)
     SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(moved)), HANDLE_FLAG_INHERIT, 0);
-  errno = saved_errno;
   return moved;
 }
 
@@ -51,9 +51,10 @@ int text_mode(int binary) {
 int open_file(const char* name, int flags) {
   wchar_t* wide = utf8_to_wide(name);
   int fd = _wopen(wide, flags | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-  int saved_errno = errno;
-  free(wide);
-  errno = saved_errno;
+  {
+    saved_errno keep;
+    free(wide);
+  }
   return above_standard_slots(fd);
 }
 
@@ -74,9 +75,8 @@ int create_pipe(pex_pipeline*, int* fds, int binary) {
   for (int i = 0; i < 2; ++i) {
     fds[i] = above_standard_slots(fds[i]);
     if (fds[i] < 0) {
-      int saved_errno = errno;
+      saved_errno keep;
       _close(fds[1 - i]);
-      errno = saved_errno;
       return -1;
     }
   }
@@ -548,30 +548,27 @@ FILE* pex_open_stream(const char* name, const char* mode) {
   wchar_t* wide_name = utf8_to_wide(name);
   wchar_t* wide_mode = utf8_to_wide(mode);
   FILE* stream = _wfopen(wide_name, wide_mode);
-  int saved_errno = errno;
-  free(wide_name);
-  free(wide_mode);
-  if (stream == nullptr) {
-    errno = saved_errno;
-    return nullptr;
+  {
+    saved_errno keep;
+    free(wide_name);
+    free(wide_mode);
   }
+  if (stream == nullptr) return nullptr;
   SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(fileno(stream))),
                        HANDLE_FLAG_INHERIT, 0);
   if (fileno(stream) > 2) return stream;
   int fd = above_standard_slots(_dup(fileno(stream)));
   FILE* moved = fd >= 0 ? _fdopen(fd, mode) : nullptr;
-  saved_errno = errno;
+  saved_errno keep;
   if (moved == nullptr && fd >= 0) _close(fd);
   fclose(stream);
-  errno = saved_errno;
   return moved;
 }
 
 int pex_remove_file(const char* name) {
   wchar_t* wide = utf8_to_wide(name);
   int result = _wremove(wide);
-  int saved_errno = errno;
+  saved_errno keep;
   free(wide);
-  errno = saved_errno;
   return result;
 }

@@ -11,6 +11,7 @@
 #include "support/diagnostics.h"
 #include "support/environment.h"
 #include "support/platform.h"
+#include "support/saved_errno.h"
 
 namespace {
 
@@ -57,9 +58,8 @@ char* create_temp_file(const char* directory, const char* suffix, int* fd) {
   memcpy(name + directory_length + 8, suffix, suffix_length + 1);
   *fd = make_unique_file(name, static_cast<int>(suffix_length));
   if (*fd >= 0) return name;
-  int saved_errno = errno;
+  saved_errno keep;
   free(name);
-  errno = saved_errno;
   return nullptr;
 }
 
