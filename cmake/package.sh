@@ -11,6 +11,10 @@ mkdir -p "${1:?usage: package.sh <release folder> [cmake arguments...]}"
 out=$(cd "$1" && pwd)
 shift
 jobs=${JOBS:-$(nproc)}
+# The builder's own flags would reach the programs (CMake reads them at the
+# first configure) and change their bytes; CMAKE_FLAGS is the way to add
+# flags on purpose.
+unset CFLAGS CXXFLAGS LDFLAGS CPPFLAGS
 generator=${GENERATOR:-$(command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')}
 
 bash "$src/cmake/windows-tools.sh"
