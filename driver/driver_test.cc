@@ -279,8 +279,9 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
       // terminal's group gets no Ctrl-C of its own.
       {{SIGHUP}, {}, 0, hangup, true},
       {{SIGINT}, {}, 0, terminal, true, true},
-      // A SIGKILL of the wrapper, which nobody can pass on, takes the tool too.
-      {{SIGKILL}, {SIGHUP}, SIGKILL, killed},
+      // A SIGKILL of the wrapper, which nobody can pass on, takes the tool
+      // too, though it ignores SIGTERM.
+      {{SIGKILL}, {SIGHUP, SIGTERM}, SIGKILL, killed},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();

@@ -391,33 +391,6 @@ TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
   }
 }
 
-// A wrapper killed outright takes its child along, though the child ignores
-// SIGTERM. The alarm only ends a test that would otherwise hang.
-TEST_F(PosixBackendTest, ChildDiesWithItsKilledParent) {
-  int report[2];
-  ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-  pid_t wrapper = fork();
-  if (wrapper == 0) {
-    signal(SIGTERM, SIG_IGN);
-    pid_t child = spawn(0, {"helper", "pause"}, 0, 1, 2);
-    write(report[1], &child, sizeof child);
-    for (;;) pause();
-  }
-  pid_t child = 0;
-  ASSERT_EQ(read(report[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
-  close(report[0]);
-  close(report[1]);
-  kill(wrapper, SIGKILL);
-  waitpid(wrapper, nullptr, 0);
-  alarm(60);
-  int status = 0;
-  EXPECT_EQ(waitpid(child, &status, 0), child);
-  alarm(0);
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-}
-
 TEST_F(PosixBackendTest, MergedErrorGoesToOutputAndErrorDescriptorIsClosed) {
   int out_fd = create("out.txt"), err_fd = create("err.txt");
   pid_t pid =
