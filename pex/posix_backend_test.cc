@@ -279,8 +279,11 @@ TEST_F(PosixBackendTest, ChildPlacesTheStageDescriptors) {
   }
 }
 
-// Where a sandbox refuses clone with CLONE_VM, as some do.
-bool refuse_vm_clone(const std::string&) {
+enum machine_setting { as_is, pid_namespace, no_vm_clone, one_spare_fd };
+
+// Makes this process's machine differ; false where the kernel refuses it.
+bool make_machine_differ(machine_setting setting) {
+  // A sandbox may refuse clone with CLONE_VM, as some do.
   sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
@@ -290,75 +293,52 @@ bool refuse_vm_clone(const std::string&) {
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   sock_fprog program = {sizeof filter / sizeof filter[0], filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
-
-// A PATH of pieces of the row's folder: a/prog may not be run, b/prog is the
-// helper, p is a plain file.
-bool search(const std::string& dir, const char* pieces) {
-  std::string path;
-  for (const char* piece = pieces; *piece != '\0'; ++piece)
-    path += *piece == ':' ? std::string(":") : dir + "/" + *piece;
-  return setenv("PATH", path.c_str(), 1) == 0;
+  int free_fd = 0;  // one left for the helper's loader, none for a pipe
+  while (fcntl(free_fd, F_GETFD) >= 0) ++free_fd;
+  rlimit limit = {static_cast<rlim_t>(free_fd) + 1, static_cast<rlim_t>(free_fd) + 1};
+  switch (setting) {
+    case pid_namespace:
+      return unshare(CLONE_NEWPID) == 0 || unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0;
+    case no_vm_clone:
+      return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+             prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+    case one_spare_fd:
+      return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    default:
+      return true;
+  }
 }
 
 // Each row starts a program in a fresh child of the test that first makes the
 // machine differ as the row says. The child exits with the program's status,
 // 100 plus the errno of a failed start (its child reaped), or 77 where the
-// kernel refused the row's setting.
+// kernel refused the row's setting. In `path`, each letter is a piece of the
+// row's folder: a/prog may not be run, b/prog is the helper, p is a file.
 TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
-  using differ = bool (*)(const std::string& dir);
+  using words = std::vector<const char*>;
   struct Case {
     const char* what;
-    differ setting;
-    std::vector<const char*> words;
-    int status;
+    machine_setting setting = as_is;
+    const char* path = nullptr;  // "-" unsets PATH; null leaves it
+    bool in_b = false;           // the current folder is b
+    words command = {"prog", "exit", "7"};
+    int status = 7;
   };
+  const words helper = {"helper", "exit", "7"};
   const Case cases[] = {
-      {"children in another PID namespace",
-       [](const std::string&) {
-         return unshare(CLONE_NEWPID) == 0 || unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0;
-       },
-       {"helper", "exit", "7"},
-       7},
-      {"a clone that shares memory refused", refuse_vm_clone, {"helper", "exit", "7"}, 7},
-      {"no descriptor to spare",
-       [](const std::string&) {
-         int free_fd = 0;  // one left for the helper's loader, none for a pipe
-         while (fcntl(free_fd, F_GETFD) >= 0) ++free_fd;
-         rlimit limit = {static_cast<rlim_t>(free_fd) + 1, static_cast<rlim_t>(free_fd) + 1};
-         return setrlimit(RLIMIT_NOFILE, &limit) == 0;
-       },
-       {"helper", "exit", "7"},
-       7},
-      {"a script without #!", [](const std::string&) { return true; }, {"script"}, 7},
-      {"an empty PATH entry is the current folder",
-       [](const std::string& dir) { return search(dir, "x:") && chdir((dir + "/b").c_str()) == 0; },
-       {"prog", "exit", "7"},
-       7},
-      {"only a file that may not be run",
-       [](const std::string& dir) { return search(dir, "a"); },
-       {"prog", "exit", "7"},
-       100 + EACCES},
-      {"a file that may not be run hides nothing",
-       [](const std::string& dir) { return search(dir, "a:b"); },
-       {"prog", "exit", "7"},
-       7},
-      {"a plain file in PATH",
-       [](const std::string& dir) { return search(dir, "p:b"); },
-       {"prog", "exit", "7"},
-       7},
-      {"PATH unset is /bin:/usr/bin, not the current folder",
-       [](const std::string& dir) {
-         return unsetenv("PATH") == 0 && chdir((dir + "/b").c_str()) == 0;
-       },
-       {"prog", "exit", "7"},
-       100 + ENOENT},
-      {"PATH unset finds sh",
-       [](const std::string&) { return unsetenv("PATH") == 0; },
-       {"sh", "-c", "exit 7"},
-       7},
+      {.what = "children in another PID namespace", .setting = pid_namespace, .command = helper},
+      {.what = "a clone that shares memory refused", .setting = no_vm_clone, .command = helper},
+      {.what = "no descriptor to spare", .setting = one_spare_fd, .command = helper},
+      {.what = "a script without #!", .command = {"script"}},
+      {.what = "an empty PATH entry is the current folder", .path = "x:", .in_b = true},
+      {.what = "only a file that may not be run", .path = "a", .status = 100 + EACCES},
+      {.what = "a file that may not be run hides nothing", .path = "a:b"},
+      {.what = "a plain file in PATH", .path = "p:b"},
+      {.what = "PATH unset is not the current folder",
+       .path = "-",
+       .in_b = true,
+       .status = 100 + ENOENT},
+      {.what = "PATH unset is /bin:/usr/bin", .path = "-", .command = {"sh", "-c", "exit 7"}},
   };
   mkdir(path("a").c_str(), 0755);
   mkdir(path("b").c_str(), 0755);
@@ -367,15 +347,21 @@ TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
   close(open_text("script", "exit 7\n"));
   chmod(path("script").c_str(), 0755);
   ASSERT_EQ(symlink(PEX_TEST_HELPER, path("b/prog").c_str()), 0);
+  std::string script = path("script");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::vector<const char*> words = c.words;
-    std::string script = path("script");
-    if (words[0] == std::string("script")) words[0] = script.c_str();
+    words command = c.command;
+    if (command[0] == std::string("script")) command[0] = script.c_str();
+    std::string search;
+    for (const char* piece = c.path; piece != nullptr && *piece != '\0'; ++piece)
+      search += *piece == ':' ? std::string(":") : path(std::string(1, *piece).c_str());
     pid_t tester = fork();
     if (tester == 0) {
-      if (!c.setting(dir_.name)) _exit(77);
-      pid_t pid = spawn(PEX_PATH_SEARCH, words, 0, 1, 2);
+      if (!make_machine_differ(c.setting)) _exit(77);
+      if (c.path != nullptr && c.path[0] == '-') unsetenv("PATH");
+      if (c.path != nullptr && c.path[0] != '-') setenv("PATH", search.c_str(), 1);
+      if (c.in_b && chdir(path("b").c_str()) != 0) _exit(99);
+      pid_t pid = spawn(PEX_PATH_SEARCH, command, 0, 1, 2);
       int status = 0;
       if (pid < 0) _exit(waitpid(-1, nullptr, WNOHANG) < 0 ? 100 + code_ : 99);
       _exit(wait(pid, &status) == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 98);
