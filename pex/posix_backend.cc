@@ -53,7 +53,6 @@ void exec_under_shell(const child_start& start, const char* file) {
     for (; argv[word] != nullptr; ++word) start.shell_argv[word + 1] = argv[word];
   start.shell_argv[word + 1] = nullptr;
   execve("/bin/sh", start.shell_argv, start.plan->environment);
-  errno = ENOEXEC;
 }
 
 void exec_file(const child_start& start, const char* file) {

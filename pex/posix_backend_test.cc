@@ -313,7 +313,8 @@ bool make_machine_differ(machine_setting setting) {
 // machine differ as the row says. The child exits with the program's status,
 // 100 plus the errno of a failed start (its child reaped), or 77 where the
 // kernel refused the row's setting. In `path`, each letter is a piece of the
-// row's folder: a/prog may not be run, b/prog is the helper, p is a file.
+// row's folder: a/prog may not be run, b/prog is the helper, b/s a script
+// without "#!", p a file.
 TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
   using words = std::vector<const char*>;
   struct Case {
@@ -329,7 +330,7 @@ TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
       {.what = "children in another PID namespace", .setting = pid_namespace, .command = helper},
       {.what = "a clone that shares memory refused", .setting = no_vm_clone, .command = helper},
       {.what = "no descriptor to spare", .setting = one_spare_fd, .command = helper},
-      {.what = "a script without #!", .command = {"script"}},
+      {.what = "a script without #!", .path = "b", .command = {"s", "x", "y"}},
       {.what = "an empty PATH entry is the current folder", .path = "x:", .in_b = true},
       {.what = "only a file that may not be run", .path = "a", .status = 100 + EACCES},
       {.what = "a file that may not be run hides nothing", .path = "a:b"},
@@ -344,14 +345,11 @@ TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
   mkdir(path("b").c_str(), 0755);
   close(open_text("a/prog", "exit 9\n"));
   close(open_text("p", ""));
-  close(open_text("script", "exit 7\n"));
-  chmod(path("script").c_str(), 0755);
+  close(open_text("b/s", "case $0 in */b/s) exit $(($# + 5));; esac; exit 1\n"));
+  chmod(path("b/s").c_str(), 0755);
   ASSERT_EQ(symlink(PEX_TEST_HELPER, path("b/prog").c_str()), 0);
-  std::string script = path("script");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    words command = c.command;
-    if (command[0] == std::string("script")) command[0] = script.c_str();
     std::string search;
     for (const char* piece = c.path; piece != nullptr && *piece != '\0'; ++piece)
       search += *piece == ':' ? std::string(":") : path(std::string(1, *piece).c_str());
@@ -361,7 +359,7 @@ TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
       if (c.path != nullptr && c.path[0] == '-') unsetenv("PATH");
       if (c.path != nullptr && c.path[0] != '-') setenv("PATH", search.c_str(), 1);
       if (c.in_b && chdir(path("b").c_str()) != 0) _exit(99);
-      pid_t pid = spawn(PEX_PATH_SEARCH, command, 0, 1, 2);
+      pid_t pid = spawn(PEX_PATH_SEARCH, c.command, 0, 1, 2);
       int status = 0;
       if (pid < 0) _exit(waitpid(-1, nullptr, WNOHANG) < 0 ? 100 + code_ : 99);
       _exit(wait(pid, &status) == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 98);
