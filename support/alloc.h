@@ -23,3 +23,9 @@ extern void (*fatal_exit_hook)();
 
 // Runs fatal_exit_hook, then exit(status), so exit handlers run and streams flush.
 [[noreturn]] void fatal_exit(int status);
+
+// Marks where the out-of-memory total is measured from (the first call wins),
+// and the bytes the process has taken since then. One file per platform
+// (alloc_posix.cc, alloc_win32.cc).
+void note_allocation_base();
+unsigned long allocated_since_base();
