@@ -238,7 +238,8 @@ wchar_t* search_path(const wchar_t* name) {
   wchar_t* found = nullptr;
   for (const char* piece = list; piece != nullptr && found == nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&piece, list + list_length, prefix, &length, true)) continue;
+    if (!next_list_prefix(&piece, list + list_length, prefix, &length, backslash_end::always))
+      continue;
     wide_text directory(prefix);
     found = candidate_name(directory, wcslen(directory), name);
     if (!is_file(found)) {
