@@ -39,7 +39,7 @@ void load_search_path(const char* string, search_path* list);
 // split: an installation's own folder may have ':' or ';' in its name.
 void load_search_dir(const char* dir, search_path* list);
 
-// load_search_path on the variable's value; an unset variable adds nothing.
+// load_search_path on the variable's value. An unset variable adds nothing.
 void load_search_path_from_env(const char* variable, search_path* list);
 
 // The first path, prefix + name, that is not a directory and passes

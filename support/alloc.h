@@ -14,11 +14,11 @@ char* checked_strdup(const char* text);
 // Prints the out-of-memory message for a request of `size` bytes and exits 1.
 [[noreturn]] void alloc_failure(size_t size);
 
-// Names the program in the failure message; kept by pointer. The first call
-// also fixes the program break from which the reported total is measured.
+// Names the program in the failure message, keeping the pointer. The first
+// call also fixes where the reported total is measured from.
 void set_alloc_program_name(const char* name);
 
-// Clean-up that fatal_exit runs before exit(); null for none.
+// Clean-up that fatal_exit runs before exit(), or null for none.
 extern void (*fatal_exit_hook)();
 
 // Runs fatal_exit_hook, then exit(status), so exit handlers run and streams flush.
