@@ -8,6 +8,7 @@
 
 #include "driver/host.h"
 #include "driver/response_file.h"
+#include "paths/fs.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
 #include "support/temp_file.h"

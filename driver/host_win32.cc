@@ -7,7 +7,7 @@
 
 #include "driver/host.h"
 #include "driver/response_file.h"
-#include "paths/relocate.h"
+#include "paths/fs.h"
 #include "pex/pex.h"
 #include "support/alloc.h"
 #include "support/concat.h"

@@ -11,6 +11,7 @@
 #include "driver/response_file.h"
 #include "driver/start_chain.h"
 #include "driver/tool_signals.h"
+#include "paths/fs.h"
 #include "paths/relocate.h"
 #include "paths/search_path.h"
 #include "support/alloc.h"

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "paths/fs.h"
-#include "paths/relocate.h"
 
 bool is_executable_file(const char* path) {
   struct stat info;
@@ -24,6 +23,7 @@ bool is_accessible(const char* path, int mode) {
   return access(path, mode) == 0;
 }
 
+// Porting: strchrnul is a GNU and BSD extension, not POSIX.
 const char* find_separator_or_end(const char* text) {
   return strchrnul(text, '/');
 }
@@ -55,6 +55,7 @@ namespace {
 
 // Without /proc, the path the program was started by, taken from the
 // directory it was started in: nothing has changed that directory yet.
+// Porting: /proc/self/exe and getauxval(AT_EXECFN) are Linux's own.
 const char* started_path() {
   return reinterpret_cast<const char*>(getauxval(AT_EXECFN));
 }

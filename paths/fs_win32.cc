@@ -6,31 +6,19 @@
 #include <cwchar>
 
 #include "paths/fs.h"
-#include "paths/relocate.h"
 #include "support/alloc.h"
 #include "support/win32_text.h"
 
-// Drive letters hold ':', so the system's lists are ';'-separated.
 namespace {
 
 // A path the system would refuse as too long goes to it in its long form.
-wchar_t* wide_path(const char* path) {
+wide_text wide_path(const char* path) {
   wchar_t* wide = utf8_to_wide(path);
-  if (wcslen(wide) < MAX_PATH) return wide;
-  wchar_t* full = system_path(wide);
-  free(wide);
-  return full;
-}
-
-DWORD attributes_of(const char* path) {
-  wchar_t* wide = wide_path(path);
-  DWORD attributes = GetFileAttributesW(wide);
-  free(wide);
-  return attributes;
+  return wide_text(wcslen(wide) < MAX_PATH ? wide : system_path(wide_text(wide)));
 }
 
 bool exists_as_file(const char* path) {
-  DWORD attributes = attributes_of(path);
+  DWORD attributes = GetFileAttributesW(wide_path(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -55,8 +43,8 @@ bool identity_of(const wchar_t* path, unsigned long long* device, unsigned long 
   return true;
 }
 
-// The module's own file, whatever argv[0] says; null when the system cannot
-// tell. From checked_alloc.
+// The module's own file, whatever argv[0] says, from checked_alloc. Null when
+// the system cannot tell.
 wchar_t* module_file_name() {
   for (DWORD size = MAX_PATH;; size *= 2) {
     auto* name = static_cast<wchar_t*>(checked_alloc(size * sizeof(wchar_t)));
@@ -72,7 +60,7 @@ char lower_ascii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Every file can be started as far as the file system says; whether it is a
+// Every file can be started as far as the file system says. Whether it is a
 // program is for the system's loader to tell.
 int access_mode(int mode) {
   return mode & (R_OK | W_OK);
@@ -89,10 +77,7 @@ bool is_usable_file(const char* path, int mode) {
 }
 
 bool is_accessible(const char* path, int mode) {
-  wchar_t* wide = wide_path(path);
-  int result = _waccess(wide, access_mode(mode));
-  free(wide);
-  return result == 0;
+  return _waccess(wide_path(path), access_mode(mode)) == 0;
 }
 
 const char* find_separator_or_end(const char* text) {
@@ -107,8 +92,8 @@ bool same_path_component(const char* left, const char* right) {
   return *left == *right;
 }
 
-// Links and junctions resolved by the system; the result is spelled with '/'
-// (the relocation splits on it alone) and without the "\\?\" the system adds.
+// The system has resolved links and junctions. The result is spelled with '/'
+// and without the "\\?\" the system adds, as the relocation reads paths.
 bool spell_final_path(wchar_t* final_path, char* resolved) {
   wchar_t* start = final_path;
   if (wcsncmp(start, L"\\\\?\\UNC\\", 8) == 0) {
@@ -129,9 +114,7 @@ bool spell_final_path(wchar_t* final_path, char* resolved) {
 }
 
 bool resolve_path(const char* path, char* resolved) {
-  wchar_t* wide = wide_path(path);
-  HANDLE file = open_for_query(wide);
-  free(wide);
+  HANDLE file = open_for_query(wide_path(path));
   if (file == INVALID_HANDLE_VALUE) return false;
   wchar_t final_path[resolved_path_size];
   DWORD length =
@@ -154,24 +137,19 @@ char* canonical_path_copy(const char* path) {
 // Past MAX_PATH in the long form, as every other query here: a deep tool
 // must still be known for this program, or it would start itself again.
 bool file_identity(const char* path, unsigned long long* device, unsigned long long* index) {
-  wchar_t* wide = wide_path(path);
-  bool known = identity_of(wide, device, index);
-  free(wide);
-  return known;
+  return identity_of(wide_path(path), device, index);
 }
 
 bool running_program_identity(unsigned long long* device, unsigned long long* index) {
-  wchar_t* name = module_file_name();
-  bool known = name != nullptr && identity_of(name, device, index);
-  free(name);
-  return known;
+  wide_text name(module_file_name());
+  return name.text != nullptr && identity_of(name, device, index);
 }
 
 // The module's own file, resolved.
 char* running_program_path() {
-  wchar_t* name = module_file_name();
-  char* path = name != nullptr && wcslen(name) < resolved_path_size ? wide_to_utf8(name) : nullptr;
-  free(name);
+  wide_text name(module_file_name());
+  char* path =
+      name.text != nullptr && wcslen(name) < resolved_path_size ? wide_to_utf8(name) : nullptr;
   char* resolved = path != nullptr ? canonical_path_copy(path) : nullptr;
   free(path);
   return resolved;

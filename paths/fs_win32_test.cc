@@ -12,6 +12,7 @@
 #include "paths/fs.h"
 #include "paths/relocate.h"
 #include "paths/search_path.h"
+#include "support/win32_text.h"
 
 namespace fs = std::filesystem;
 
@@ -75,6 +76,11 @@ TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
   char spelled[resolved_path_size];
   ASSERT_TRUE(spell_final_path(share, spelled));
   EXPECT_STREQ(spelled, "//server/share/tool.exe");
+  // A deep share goes to the system in its long form, or it would refuse it.
+  std::wstring deep = L"\\\\server\\share\\" + std::wstring(260, L'd') + L"\\tool.exe";
+  EXPECT_EQ(std::wstring(wide_text(system_path(deep.c_str()))), L"\\\\?\\UNC" + deep.substr(1));
+  // An overlong '/' (C0 AF) must not pass for a separator.
+  EXPECT_EQ(std::wstring(wide_text("z\xC0\xAFz")), L"z\xFFFD\xFFFDz");
 
   // A directory of the sought name is passed over; the file in the next entry is found.
   fs::create_directories(dir / "first" / "tool.exe");

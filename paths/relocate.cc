@@ -29,8 +29,9 @@ bool same_components(char** left, char** right, int count) {
   return true;
 }
 
-// Program directory, "../" per unshared bin_dir component, then the rest of
-// target_dir; null when the two configured directories share no leading part.
+// The program's directory, one "../" per component of bin_dir past the shared
+// part, then the rest of target_dir. Null when the two configured directories
+// share no leading part.
 char* join_relocated(char** program, int directory_count, char** bin, int bin_count, char** target,
                      int target_count) {
   int shared_limit = bin_count < target_count ? bin_count : target_count;
@@ -62,17 +63,18 @@ bool find_program_in_path(const char* name, char** found) {
   if (path == nullptr) return true;
 
   size_t name_length = strlen(name);
-  // The longest element or "./", one '/', the name and the terminator; the
-  // prefix's own terminator lies where the name goes.
+  // Room for the longest element or "./", one '/', the name and the
+  // terminator. The prefix's own terminator lies where the name goes.
   size_t path_length = strlen(path);
   size_t element_room = path_length > 2 ? path_length : 2;
   auto* candidate = static_cast<char*>(malloc(element_room + 1 + name_length + 1));
   if (candidate == nullptr) return false;
 
-  // A trailing backslash ends a directory only where the system reads it so.
   for (const char* element = path; element != nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&element, path + path_length, candidate, &length, false)) continue;
+    if (!next_list_prefix(&element, path + path_length, candidate, &length,
+                          backslash_end::where_it_separates))
+      continue;
     memcpy(candidate + length, name, name_length + 1);
     if (is_executable_file(candidate)) {
       *found = candidate;
@@ -84,7 +86,7 @@ bool find_program_in_path(const char* name, char** found) {
 }
 
 char** split_path_components(const char* path, int* count_out) {
-  // An empty path names no location; the relocation then falls back.
+  // An empty path names no location, and the relocation then falls back.
   if (path == nullptr || path[0] == '\0') return nullptr;
 
   size_t runs = 0;

@@ -1,6 +1,7 @@
 // Relocation of configured installation directories to where the running
-// program really lies. Everything here allocates with malloc/strdup and answers
-// any failure with null; results belong to the caller and go back with free().
+// program really lies. Results come from malloc and belong to the caller, who
+// frees them. A failure gives null, except that on Windows the file queries
+// (fs.h) end the process when memory runs out.
 #pragma once
 
 // The directory `target_dir` relative to the program's directory, following
@@ -29,25 +30,11 @@ void relocate_prefixes(const char* program_name, const char* bin_dir,
 // allocation failure, not an absent program.
 bool find_program_in_path(const char* name, char** found);
 
-// The running program's own file as an absolute path without symbolic links,
-// or null when the system cannot tell; the caller frees it. Each platform has
-// a file of its own for it.
-char* running_program_path();
-
-// A file's identity, the same under every link: device and inode, or on
-// Windows volume serial number and file index. False when it cannot be told.
-bool file_identity(const char* path, unsigned long long* device, unsigned long long* index);
-
-// The identity of the running program's own file, as file_identity gives it;
-// on POSIX taken once per run.
-bool running_program_identity(unsigned long long* device, unsigned long long* index);
-
-// Splits on '/' (on Windows on '\\' as well); each component keeps the whole
-// run of separators after it, so
-// joining them gives the path back. Returns a null-terminated array (count
-// through `count_out` when not null), or null when storage runs out or the
-// path is empty. The array and its components are one block: release it with
-// free_path_components, never a component on its own.
+// Splits on '/' (on Windows on '\\' as well). Each component keeps the whole
+// run of separators after it, so joining them gives the path back. Returns a
+// null-terminated array (count through `count_out` when not null), or null
+// when storage runs out or the path is empty. The array and its components are
+// one block: release it with free_path_components, never a component alone.
 char** split_path_components(const char* path, int* count_out);
 void free_path_components(char** components);
 
@@ -57,7 +44,3 @@ const char* path_basename(const char* path);
 
 // Points into `path` after its last '/'.
 const char* unix_path_basename(const char* path);
-
-// A copy of the resolved absolute path, or of `path` unchanged when it cannot
-// be resolved; null only when the copy cannot be allocated.
-char* canonical_path_copy(const char* path);

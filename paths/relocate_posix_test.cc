@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "paths/fs.h"
 #include "paths/test_support.h"
 
 // The test binary links with --wrap for malloc, strdup and free, so that while

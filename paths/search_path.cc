@@ -13,7 +13,10 @@ namespace {
 
 bool lookup_trace = false;
 
-bool is_separator(char c) {
+// A search list's own rule, the same on every platform, unlike
+// is_path_separator: a trailing backslash ends a directory, and a name that
+// starts with one is absolute.
+bool is_slash_or_backslash(char c) {
   return c == '/' || c == '\\';
 }
 
@@ -21,13 +24,12 @@ bool is_control(char c) {
   return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
 }
 
-// One trace line around a path or name. A control byte in it is written as
-// an escape ("\n" for a newline, "\x1b" and the like for the others), so that
-// it can neither pass for a line of its own nor reach the terminal; a
-// backslash is doubled only where it would otherwise read as part of such an
-// escape (before 'n', 'x', a backslash or a control byte), so that ordinary
-// backslashes print as they are. One write, so that the line stays whole
-// beside the tool's own output.
+// One trace line around a path or name, written at once so that it stays whole
+// beside the tool's own output. A control byte in the text could pass for a
+// line of its own or reach the terminal, so it is written as an escape ("\n"
+// for a newline, "\x1b" and the like for the others). A backslash is doubled
+// only where it would read as part of such an escape (before 'n', 'x', a
+// backslash or a control byte), so ordinary backslashes print as they are.
 void trace_line(const char* before, const char* text, const char* after) {
   size_t before_length = strlen(before);
   auto* line =
@@ -87,7 +89,7 @@ void append_search_dir(search_path* list, const char* prefix) {
 
 void load_search_path(const char* string, search_path* list) {
   // A piece, a '/' and the terminator, or "./" and the terminator, always fit.
-  // Start-up loads short strings; only a long one (PATH) costs an allocation.
+  // Start-up loads short strings, so only a long one (PATH) costs an allocation.
   char short_buffer[256];
   size_t size = strlen(string) + 3;
   char* buffer =
@@ -100,7 +102,8 @@ void load_search_path(const char* string, search_path* list) {
 
   for (const char* piece = string; piece != nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&piece, string + size - 3, buffer, &length, true)) continue;
+    if (!next_list_prefix(&piece, string + size - 3, buffer, &length, backslash_end::always))
+      continue;
     if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
     append_search_dir(list, buffer);
   }
@@ -116,7 +119,7 @@ void load_search_dir(const char* dir, search_path* list) {
     memcpy(buffer, "./", 3);
   } else {
     memcpy(buffer, dir, length);
-    if (!is_separator(dir[length - 1])) buffer[length++] = '/';
+    if (!is_slash_or_backslash(dir[length - 1])) buffer[length++] = '/';
     buffer[length] = '\0';
   }
   if (lookup_trace) trace_line("  - add prefix: ", buffer, "\n");
@@ -136,7 +139,7 @@ char* locate_file(const search_path* list, const char* name, int mode) {
   // Every candidate is built here: `longest` bounds every prefix.
   auto* buffer = static_cast<char*>(checked_alloc(name_length + list->longest + 1));
 
-  bool absolute = is_separator(name[0]) || (name[0] != '\0' && name[1] == ':');
+  bool absolute = is_slash_or_backslash(name[0]) || (name[0] != '\0' && name[1] == ':');
   if (absolute) {
     if (is_accessible(name, mode)) {
       memcpy(buffer, name, name_length + 1);

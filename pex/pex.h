@@ -37,7 +37,7 @@ struct pex_child_times {
 };
 
 // The state of one pipeline. The engine owns the arrays, the owned pending name
-// and the recorded streams; program_label and temp_prefix are borrowed.
+// and the recorded streams, and borrows program_label and temp_prefix.
 struct pex_pipeline {
   int creation_flags;
   const char* program_label;
@@ -60,10 +60,11 @@ struct pex_pipeline {
   void* backend_data;
 };
 
-// The operating-system layer. Slots 1 to 8 are required, release_backend may
-// be null. Only spawn_child and wait_for_child store a message and an error
-// code; the others report -1 or null with errno set. Descriptors the slots
-// hand out lie above 2: the engine takes 0, 1 and 2 for the caller's own.
+// The operating-system layer. Slots 1 to 8 are required, and release_backend
+// may be null. Only spawn_child and wait_for_child store a message and an
+// error code. The others report -1 or null with errno set. The descriptors the
+// slots hand out lie above 2, because the engine takes 0, 1 and 2 for the
+// caller's own.
 struct pex_backend_ops {
   int (*open_for_reading)(pex_pipeline* pipeline, const char* name, int binary);
   int (*open_for_writing)(pex_pipeline* pipeline, const char* name, int binary);
@@ -86,8 +87,8 @@ struct pex_backend_ops {
 pex_pipeline* pex_create(int creation_flags, const char* program_label, const char* temp_prefix,
                          const pex_backend_ops* ops);
 
-// Starts program as the next stage. Null on success; otherwise a constant
-// message with *error_code set (0 when no system call failed). A null
+// Starts program as the next stage. Returns null on success, or else a
+// constant message with *error_code set (0 when no system call failed). A null
 // environment passes the parent's own.
 const char* pex_add_stage_env(pex_pipeline* pipeline, int flags, const char* program,
                               char* const* argv, char* const* environment, const char* output_name,
@@ -95,9 +96,10 @@ const char* pex_add_stage_env(pex_pipeline* pipeline, int flags, const char* pro
 const char* pex_add_stage(pex_pipeline* pipeline, int flags, const char* program, char* const* argv,
                           const char* output_name, const char* errname, int* error_code);
 
-// Waits, in start order, for every child not yet waited for. 1 when every wait
-// succeeded; 0 otherwise, with the last failure's message and code stored. A
-// child whose wait failed keeps the status -1 (no normal exit) and zero times.
+// Waits, in start order, for every child not yet waited for. Returns 1 when
+// every wait succeeded, or else 0 with the last failure's message and code
+// stored. A child whose wait failed keeps the status -1 (no normal exit) and
+// zero times.
 int pex_collect_children(pex_pipeline* pipeline, bool kill_first, const char** message,
                          int* error_code);
 
@@ -133,17 +135,18 @@ struct pex_outcome {
   bool core;
 };
 
-// What a status from pex_get_status or pex_run_single means; read in one
-// place, by the platform's back end.
+// What a status from pex_get_status or pex_run_single means. Only the
+// platform's back end reads it.
 pex_outcome pex_outcome_of(int status);
 
-// Runs one program to its end on the platform's back end. Null with
-// *status_out set to its wait status (on Windows: its exit code), or a constant message with
-// *error_code set.
+// Runs one program to its end on the platform's back end. Returns null with
+// *status_out set to its wait status (on Windows its exit code), or else a
+// constant message with *error_code set.
 const char* pex_run_single(int flags, const char* program, char* const* argv,
                            const char* program_label, const char* output_name, const char* errname,
                            int* status_out, int* error_code);
-// The same with the program's environment given; null passes the parent's own.
+// The same with the program's environment given. A null environment passes the
+// parent's own.
 const char* pex_run_single_env(int flags, const char* program, char* const* argv,
                                char* const* environment, const char* program_label,
                                const char* output_name, const char* errname, int* status_out,

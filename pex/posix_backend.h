@@ -29,8 +29,8 @@ pex_pipeline* pex_create_posix(int creation_flags, const char* program_label,
 // Every signal is held from just before the spawn until the hook returns, so a
 // signal handler that reads what the hook recorded never misses a child.
 extern void (*pex_child_started)(pid_t pid);
-// Called, when set, with a child that has ended but is not yet reaped, its
-// process id still its own; every signal is held from then until the reap.
+// Called, when set, with a child that has ended but is not yet reaped, so its
+// process id is still its own. Every signal is held from then until the reap.
 extern void (*pex_child_ended)(pid_t pid);
 
 // What the spawn primitive starts: `fds` go to the child's 0, 1 and 2 (-1

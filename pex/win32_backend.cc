@@ -49,12 +49,7 @@ int text_mode(int binary) {
 }
 
 int open_file(const char* name, int flags) {
-  wchar_t* wide = utf8_to_wide(name);
-  int fd = _wopen(wide, flags | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-  {
-    saved_errno keep;
-    free(wide);
-  }
+  int fd = _wopen(wide_text(name), flags | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
   return above_standard_slots(fd);
 }
 
@@ -184,9 +179,8 @@ size_t build_command_line(char* const* argv, wchar_t* out) {
       if (out != nullptr) out[length] = L' ';
       ++length;
     }
-    wchar_t* wide = utf8_to_wide(*argument);
-    length += quote_argument(wide, argument == argv, out != nullptr ? out + length : nullptr);
-    free(wide);
+    length += quote_argument(wide_text(*argument), argument == argv,
+                             out != nullptr ? out + length : nullptr);
   }
   if (out != nullptr) out[length] = L'\0';
   return length;
@@ -244,10 +238,10 @@ wchar_t* search_path(const wchar_t* name) {
   wchar_t* found = nullptr;
   for (const char* piece = list; piece != nullptr && found == nullptr;) {
     size_t length = 0;
-    if (!next_list_prefix(&piece, list + list_length, prefix, &length, true)) continue;
-    wchar_t* directory = utf8_to_wide(prefix);
+    if (!next_list_prefix(&piece, list + list_length, prefix, &length, backslash_end::always))
+      continue;
+    wide_text directory(prefix);
     found = candidate_name(directory, wcslen(directory), name);
-    free(directory);
     if (!is_file(found)) {
       free(found);
       found = nullptr;
@@ -263,14 +257,11 @@ wchar_t* search_path(const wchar_t* name) {
 // it, so that ".." steps cannot push a tool the system can start past its
 // limit. Null with errno ENOENT when there is no such file.
 wchar_t* program_file(const char* program, bool path_search) {
-  wchar_t* name = utf8_to_wide(program);
+  wide_text name(program);
   wchar_t* found =
       path_search && !has_directory(name) ? search_path(name) : candidate_name(L"", 0, name);
-  free(name);
   if (found != nullptr) {
-    wchar_t* full = system_path(found);
-    free(found);
-    found = full;
+    found = system_path(wide_text(found));
     if (!is_file(found)) {
       free(found);
       found = nullptr;
@@ -298,18 +289,15 @@ wchar_t* program_file(const char* program, bool path_search) {
 wchar_t* environment_block(char* const* environment) {
   size_t length = 2;
   for (char* const* entry = environment; *entry != nullptr; ++entry) {
-    wchar_t* wide = utf8_to_wide(*entry);
-    length += wcslen(wide) + 1;
-    free(wide);
+    length += wcslen(wide_text(*entry)) + 1;
   }
   auto* block = static_cast<wchar_t*>(checked_alloc(length * sizeof(wchar_t)));
   size_t at = 0;
   for (char* const* entry = environment; *entry != nullptr; ++entry) {
-    wchar_t* wide = utf8_to_wide(*entry);
+    wide_text wide(*entry);
     size_t entry_length = wcslen(wide) + 1;
     wmemcpy(block + at, wide, entry_length);
     at += entry_length;
-    free(wide);
   }
   block[at] = block[at + 1] = L'\0';
   return block;
@@ -545,14 +533,7 @@ pex_outcome pex_outcome_of(int status) {
 }
 
 FILE* pex_open_stream(const char* name, const char* mode) {
-  wchar_t* wide_name = utf8_to_wide(name);
-  wchar_t* wide_mode = utf8_to_wide(mode);
-  FILE* stream = _wfopen(wide_name, wide_mode);
-  {
-    saved_errno keep;
-    free(wide_name);
-    free(wide_mode);
-  }
+  FILE* stream = _wfopen(wide_text(name), wide_text(mode));
   if (stream == nullptr) return nullptr;
   SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(fileno(stream))),
                        HANDLE_FLAG_INHERIT, 0);
@@ -566,9 +547,5 @@ FILE* pex_open_stream(const char* name, const char* mode) {
 }
 
 int pex_remove_file(const char* name) {
-  wchar_t* wide = utf8_to_wide(name);
-  int result = _wremove(wide);
-  saved_errno keep;
-  free(wide);
-  return result;
+  return _wremove(wide_text(name));
 }

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/platform.h"
-
 namespace {
 const char* alloc_program_name = "";
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-// Destination of concat_into_shared; the caller points it at enough storage.
+// Destination of concat_into_shared. The caller points it at enough storage.
 extern char* concat_shared_buffer;
 
 size_t concat_total_length(const char* first, ...);

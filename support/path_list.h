@@ -12,8 +12,8 @@ extern const char path_list_separator;
 // Whether '\\' separates the components of a path as '/' does (Windows).
 extern const bool backslash_separates;
 
-// What separates the components of a path. Inline: the relocation asks it of
-// every byte of the program's path at each start.
+// What separates the components of a path. Inline, because the relocation
+// asks it of every byte of the program's path at each start.
 inline bool is_path_separator(char c) {
   return c == '/' || (c == '\\' && backslash_separates);
 }
@@ -23,17 +23,21 @@ inline bool is_path_separator(char c) {
 // such a piece over.
 bool trim_list_piece(const char** start, size_t* length);
 
-// Reads the piece of a directory list at *cursor into `prefix`, as a prefix
-// that a file name is appended to, and moves *cursor to the next piece (null
-// after the last). The list ends at `list_end`, its terminator. `prefix` has
-// room for the list's length and 3 bytes; *length is set to the prefix's.
+// Whether a backslash that ends a piece ends its directory, as '/' does:
+// only where the system separates with it (PATH), or on every platform (the
+// programs' own search lists).
+enum class backslash_end { where_it_separates, always };
+
+// Reads the piece of a directory list at *cursor into `prefix`, ready for a
+// file name to be appended, and moves *cursor to the next piece, or to null
+// after the last. The list ends at `list_end`, its terminator. `prefix` needs
+// room for the list's length and 3 bytes, and *length gets the prefix's.
 // An empty piece becomes "./". Any other piece gets a '/' unless it already
-// ends with a separator: '/', a backslash where the system separates with
-// it, or a backslash anywhere with `backslash_ends`. On Windows, quotes
-// around a piece are dropped. Returns false for a piece the system passes
-// over (on Windows, an empty one). Inline: start-up reads PATH with it.
+// ends with a separator, a backslash counting as `backslash` says. On Windows
+// the quotes around a piece are dropped, and an empty piece is passed over:
+// the call then returns false. Inline, because start-up reads PATH with it.
 inline bool next_list_prefix(const char** cursor, const char* list_end, char* prefix,
-                             size_t* length, bool backslash_ends) {
+                             size_t* length, backslash_end backslash) {
   const char* start = *cursor;
   auto* separator = static_cast<const char*>(
       memchr(start, path_list_separator, static_cast<size_t>(list_end - start)));
@@ -48,7 +52,8 @@ inline bool next_list_prefix(const char** cursor, const char* list_end, char* pr
   }
   memcpy(prefix, start, size);
   char last = start[size - 1];
-  if (!(is_path_separator(last) || (backslash_ends && last == '\\'))) prefix[size++] = '/';
+  bool ends = is_path_separator(last) || (backslash == backslash_end::always && last == '\\');
+  if (!ends) prefix[size++] = '/';
   prefix[size] = '\0';
   *length = size;
   return read;

@@ -1,4 +1,4 @@
-// Cleanup after a failure may change errno; the caller must hear of the
+// Cleanup after a failure may change errno, and the caller must hear of the
 // failure, not of the cleanup. A saved_errno puts errno back as it was when
 // the guard was made, at the end of its scope.
 #pragma once

@@ -10,7 +10,6 @@
 #include "support/alloc.h"
 #include "support/diagnostics.h"
 #include "support/environment.h"
-#include "support/platform.h"
 #include "support/saved_errno.h"
 
 namespace {

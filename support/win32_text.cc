@@ -10,6 +10,8 @@
 
 namespace {
 
+char** held = nullptr;
+
 bool is_high_surrogate(unsigned unit) {
   return unit >= 0xD800 && unit <= 0xDBFF;
 }
@@ -22,9 +24,9 @@ bool is_continuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
-// The code point at `text` and the bytes it takes; a byte that starts no
-// well-formed sequence is U+FFFD on its own. A surrogate's three bytes read as
-// that surrogate.
+// The code point at `text` and the bytes it takes. A byte that starts no
+// well-formed sequence is U+FFFD on its own, and a surrogate's three bytes
+// read as that surrogate.
 unsigned decode(const unsigned char* text, size_t* taken) {
   unsigned lead = text[0];
   *taken = 1;
@@ -104,6 +106,23 @@ char* wide_to_utf8(const wchar_t* text) {
   }
   *out = 0;
   return narrow;
+}
+
+// The C runtime's narrow table is in the ANSI code page, and under wmain need
+// not exist at all. The system's own block is read instead, once.
+char** held_environment() {
+  if (held != nullptr) return held;
+  wchar_t* block = GetEnvironmentStringsW();
+  size_t count = 0;
+  for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
+       entry += wcslen(entry) + 1)
+    ++count;
+  held = static_cast<char**>(checked_calloc(count + 1, sizeof(char*)));
+  size_t at = 0;
+  for (const wchar_t* entry = block; at < count; entry += wcslen(entry) + 1)
+    held[at++] = wide_to_utf8(entry);
+  if (block != nullptr) FreeEnvironmentStringsW(block);
+  return held;
 }
 
 wchar_t* system_path(const wchar_t* path) {
