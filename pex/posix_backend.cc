@@ -105,9 +105,6 @@ bool place_descriptors(child_start& start) {
       if (fds[slot] < 0) return false;
     }
   }
-  // The report pipe outlives the dup2s only above the standard slots.
-  if (start.report_fd >= 0 && start.report_fd < 3)
-    start.report_fd = fcntl(start.report_fd, F_DUPFD_CLOEXEC, 3);
   for (int slot = 0; slot < 3; ++slot) {
     if (fds[slot] == slot) {
       fcntl(slot, F_SETFD, 0);
@@ -181,6 +178,8 @@ pid_t start_child(child_start* start) {
   return pid;
 }
 
+int create_pipe(pex_pipeline*, int* fds, int);
+
 int spawn_process(pid_t* pid, const pex_child_plan* plan, const char** step) {
   child_start start = {plan, nullptr, nullptr, nullptr, getpid(), -1, false, {nullptr, 0}};
   if (plan->path_search && strchr(plan->program, '/') == nullptr) {
@@ -195,8 +194,10 @@ int spawn_process(pid_t* pid, const pex_child_plan* plan, const char** step) {
   // An emulator may turn the clone into a fork without a word, and nothing
   // tells before, so the report also goes through a pipe where one can be
   // had. Without descriptors to spare, shared memory still carries it.
+  // Above the standard slots, so that no dup2 overwrites it and no slot the
+  // caller left closed is inherited as its end.
   int report_pipe[2] = {-1, -1};
-  if (pipe2(report_pipe, O_CLOEXEC) == 0) start.report_fd = report_pipe[1];
+  if (create_pipe(nullptr, report_pipe, 0) == 0) start.report_fd = report_pipe[1];
   pid_t child = start_child(&start);
   int error = child < 0 ? errno : 0;
   *step = "spawn";
