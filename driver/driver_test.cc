@@ -218,9 +218,9 @@ std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) co
   if (!under_emulation)
     cases.push_back({"bare name on PATH, not the running file",
                      moved,
-                     decoy,
+                     "",
                      "vesk-nm",
-                     {"PATH=" + native(moved / "bin")}});
+                     {"PATH=" + native(base_ / "decoy/bin")}});
   return cases;
 }
 
