@@ -1,15 +1,13 @@
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/response_file.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
+#include "support/concat.h"
 #include "support/temp_file.h"
 
 extern char** environ;
@@ -42,17 +40,13 @@ const char* own_path(const char* argv0) {
   return running != nullptr ? running : argv0;
 }
 
-char* write_response_file(char* const* arguments) {
-  // A file-size limit fails the write (EFBIG) instead of killing the wrapper
-  // with its file left behind.
-  struct sigaction ignore = {}, previous;
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &previous);
-  char* name = write_response_file_in(temp_directory(), arguments, write_response_line);
-  int saved_errno = errno;
-  sigaction(SIGXFSZ, &previous, nullptr);
-  errno = saved_errno;
-  return name;
+char* response_file_directory() {
+  return concat_strings(temp_directory(), nullptr);
+}
+
+// The tools read the bytes as given.
+char* response_file_text(const char* argument) {
+  return concat_strings(argument, nullptr);
 }
 
 void remove_response_file(const char* name) {

@@ -32,6 +32,9 @@ volatile sig_atomic_t tool_pid;
 // so that every number up to SIGRTMAX has its place.
 volatile sig_atomic_t passed_on[NSIG];
 
+// SIGXFSZ as the caller left it, while a response file is written.
+struct sigaction file_size_action;
+
 void record_tool(pid_t pid) {
   tool_pid = pid;
 }
@@ -158,6 +161,16 @@ void pass_signals_to_tool() {
   for (int signal_number = SIGRTMIN, last = SIGRTMAX; signal_number <= last; ++signal_number)
     install(signal_number, action);
   sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
+}
+
+void hold_signals_while_writing() {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &file_size_action);
+}
+
+void release_held_signals() {
+  sigaction(SIGXFSZ, &file_size_action, nullptr);
 }
 
 void end_like_tool(int signal_number) {

@@ -18,4 +18,8 @@ void pass_signals_to_tool() {
   SetConsoleCtrlHandler(outlast_console_event, TRUE);
 }
 
+void hold_signals_while_writing() {}
+
+void release_held_signals() {}
+
 void end_like_tool(int) {}
