@@ -21,6 +21,7 @@
 
 #include "driver/config.h"
 #include "driver/end_to_end_test.h"
+#include "driver/response_file.h"
 #include "driver/tool_signals.h"
 #include "driver/wrapper.h"
 #include "pex/pex.h"
@@ -728,6 +729,26 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");
+  EXPECT_TRUE(fs::is_empty(temp));
+}
+
+// A signal passed on before the wrapper knows its tool ends the wrapper, the
+// response file removed first. The engine's hook raises it at that very moment.
+TEST_F(WrapperTest, SignalBeforeTheToolIsKnownRemovesTheResponseFile) {
+  build_tree();
+  const fs::path temp = base_ / "temp";
+  fs::create_directories(temp);
+  auto signalled_as_the_tool_starts = [&] {
+    setenv("TMPDIR", temp.c_str(), 1);
+    pass_signals_to_tool();
+    pex_child_started = [](pid_t) { raise(SIGTERM); };
+    std::string tool = tool_dir(root_) + "nm", plugin = "--plugin", huge(200000, 'h');
+    char* argv[] = {tool.data(), plugin.data(), plugin.data(), huge.data(), nullptr};
+    pex_outcome outcome;
+    int error_code = 0;
+    run_tool(argv[0], argv, nullptr, "nm", &outcome, &error_code);
+  };
+  EXPECT_EXIT(signalled_as_the_tool_starts(), testing::KilledBySignal(SIGTERM), "");
   EXPECT_TRUE(fs::is_empty(temp));
 }
 

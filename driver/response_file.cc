@@ -78,6 +78,7 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
   hold_signals_while_writing();
   char* response_file = write_response_file(tool_argv + 3);
   int saved_errno = errno;
+  remove_at_end(response_file);
   release_held_signals();
   if (response_file == nullptr) {
     *error_code = saved_errno;
@@ -88,5 +89,6 @@ const char* run_tool(const char* tool_path, char** tool_argv, char* const* envir
   const char* failure = pex_run_for_outcome(PEX_FINAL_STAGE, tool_path, short_argv, environment,
                                             pipeline_name, outcome, error_code);
   remove_response_file(response_file);
+  remove_at_end(nullptr);
   return failure;
 }

@@ -32,8 +32,10 @@ volatile sig_atomic_t tool_pid;
 // so that every number up to SIGRTMAX has its place.
 volatile sig_atomic_t passed_on[NSIG];
 
-// SIGXFSZ as the caller left it, while a response file is written.
+// SIGXFSZ and the mask as the caller left them, while a response file is written.
 struct sigaction file_size_action;
+sigset_t mask_before_writing;
+const char* volatile response_file;
 
 void record_tool(pid_t pid) {
   tool_pid = pid;
@@ -120,8 +122,10 @@ bool tool_has_its_own(int signal_number, const siginfo_t* info, pid_t tool) {
 void pass_on(int signal_number, siginfo_t* info, void*) {
   pid_t pid = tool_pid;
   if (pid <= 0 || !meant_for_tool(signal_number, info)) {
-    // End as a wrapper without handlers would. The signal is blocked in here
-    // and strikes as the handler returns, before a fault could repeat.
+    // End as a wrapper without handlers would, but with no response file
+    // left holding the caller's arguments. The signal is blocked in here and
+    // strikes as the handler returns, before a fault could repeat.
+    if (const char* name = response_file) unlink(name);
     signal(signal_number, SIG_DFL);
     raise(signal_number);
     return;
@@ -164,6 +168,12 @@ void pass_signals_to_tool() {
 }
 
 void hold_signals_while_writing() {
+  // A blocked signal is kept pending even while ignored: the file-size one
+  // would end the wrapper once let through.
+  sigset_t all;
+  sigfillset(&all);
+  sigdelset(&all, SIGXFSZ);
+  sigprocmask(SIG_BLOCK, &all, &mask_before_writing);
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, &file_size_action);
@@ -171,6 +181,11 @@ void hold_signals_while_writing() {
 
 void release_held_signals() {
   sigaction(SIGXFSZ, &file_size_action, nullptr);
+  sigprocmask(SIG_SETMASK, &mask_before_writing, nullptr);
+}
+
+void remove_at_end(const char* name) {
+  response_file = name;
 }
 
 void end_like_tool(int signal_number) {
