@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iomanip>
 #include <tuple>
 
 #include "driver/config.h"
@@ -591,7 +592,13 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
   std::ostringstream waiting, zero;
   waiting << std::hex << std::uppercase << getpid() << ":" << plugin.st_dev << ":" << plugin.st_ino;
   zero << std::hex << "0:" << plugin.st_dev << ":" << plugin.st_ino << ";x";
+  // Past 16 digits, a number read modulo 2^64 would be this test's own.
+  std::ostringstream overlong;
+  overlong << std::hex << "1" << std::setw(16) << std::setfill('0') << getpid() << ":"
+           << plugin.st_dev << ":" << plugin.st_ino << ";x";
   const std::tuple<std::string, bool, std::string> chains[] = {
+      {overlong.str(), false, ""},
+      {waiting.str() + "xyz;x", false, ""},
       {waiting.str() + ";x", false,
        bin + "vesk-nm: Cannot run 'x': it leads back to a wrapper of this installation\n"},
       {zero.str(), true, ""},
@@ -687,7 +694,14 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
 TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   write_file(tool_dir(root_) + "nm", "#!/nonexistent/interpreter\n", fs::perms(0755));
-  Outcome outcome = run_installed("nm", {});
+  // Only a line too long is tried again, through a response file, which this
+  // limit would fail.
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = {4096, saved.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  Outcome outcome = run_installed("nm", {std::string(8192, 'x')});
+  setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
 }
@@ -701,7 +715,7 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   fs::create_directories(temp);
   const Strings env = joined({"TMPDIR=" + temp.string()}, base_env());
   const std::string tool = tool_dir(root_) + "nm", filler(99, 'f');
-  const Strings odd = {"", "a b", "tab\there", "q\"'", "back\\slash", "new\nline"};
+  const Strings odd = {"", "a b", "tab\there", "q\"'", "back\\slash", "new\nline", "cr\rhere"};
   auto args_of = [&](size_t count) { return joined(odd, Strings(count, filler)); };
   size_t low = 0, high = 1 << 16;  // the most fillers the tool takes directly
   while (low < high) {
@@ -716,20 +730,45 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   Strings got = recorded();
   ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[3].rfind("@" + temp.string() + "/cc", 0), 0u) << got[3];
-  std::string lines = "''\na\\ b\ntab\\\there\nq\\\"\\'\nback\\\\slash\nnew\\\nline\n";
+  std::string lines = "''\na\\ b\ntab\\\there\nq\\\"\\'\nback\\\\slash\nnew\\\nline\ncr\\\rhere\n";
   for (size_t i = 0; i < low; ++i) lines += filler + "\n";
   EXPECT_EQ(read_file(record_.string() + ".rsp"), lines);
   EXPECT_TRUE(fs::is_empty(temp));
+  // The file-size signal is the caller's again: passed on to the tool, which
+  // counts it until SIGRTMAX (remapped by qemu-user).
+  if (!under_emulation) {
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    RunOptions counting{
+        program(), joined({program()}, args),
+        joined({"STAND_IN_PAUSE=1", "STAND_IN_COUNT=" + std::to_string(SIGXFSZ)}, env)};
+    pid_t wrapper = start(counting, out[1], scratch_);
+    close(out[1]);
+    char byte;
+    ASSERT_EQ(read(out[0], &byte, 1), 1);
+    close(out[0]);
+    kill(wrapper, SIGXFSZ), kill(wrapper, SIGRTMAX);
+    int status = 0;
+    waitpid(wrapper, &status, 0);
+    EXPECT_EQ(status, 1 << 8);
+  }
+  RunOptions without_input{program(), joined({program()}, args), env};
+  without_input.closed = {0};
+  EXPECT_EQ(run(without_input).exit_code, 0);
+  EXPECT_TRUE(fs::is_empty(temp));
 
+  // Limits met part-way and by the last flush, as the file is closed.
   rlimit saved;
   getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = {1 << 16, saved.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &small);
-  outcome = run({program(), joined({program()}, args), env});
-  setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_EQ(outcome.exit_code, 1);
-  EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");
-  EXPECT_TRUE(fs::is_empty(temp));
+  for (rlim_t limit : {rlim_t{1} << 16, rlim_t{lines.size() - 1}}) {
+    rlimit small = {limit, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    outcome = run({program(), joined({program()}, args), env});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");
+    EXPECT_TRUE(fs::is_empty(temp));
+  }
 }
 
 // A signal passed on before the wrapper knows its tool ends the wrapper, the
