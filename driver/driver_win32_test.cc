@@ -313,6 +313,23 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
   }
 }
 
+// In a tree under a folder the ANSI code page cannot spell, the tool's narrow
+// command line gets the short names of its own file and the plugin.
+TEST_F(WrapperTest, PathsReachTheToolInTheCodePage) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "the code page spells every name";
+  build_tree();
+  const fs::path tree = base_ / L"\u0141ukasz" / "tree";
+  fs::create_directories(tree.parent_path());
+  fs::rename(root_, tree);
+  fs::create_directories(
+      file(exec_dir(tree)));  // as installed: the tool's short name climbs through it
+  EXPECT_EQ(run({program_in(tree), {program_in(tree)}, base_env()}).exit_code, 0);
+  Strings seen = recorded();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ((seen[0] + seen[2]).find("\xc5\x81"), std::string::npos) << seen[0];
+  EXPECT_TRUE(fs::equivalent(file(seen[2]), file(plugin_path(tree)))) << seen[2];
+}
+
 // The tool ends with the wrapper, however the wrapper ends.
 TEST_F(WrapperTest, ToolDoesNotOutliveTheWrapper) {
   build_tree();

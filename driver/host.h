@@ -16,6 +16,10 @@ const char* path_value(const char* found);
 // The path that names the running program, as the relocation should see it.
 const char* own_path(const char* argv0);
 
+// `path` as the tool's narrow command line can hold it: itself, or else
+// another name of the same file (its short name); null when it has none.
+const char* path_for_tool(const char* path);
+
 // The folder a response file goes in, ending with a separator: one whose
 // name the tool can read on its command line. Null with errno set when no
 // folder will do.

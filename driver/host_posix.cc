@@ -40,11 +40,15 @@ const char* own_path(const char* argv0) {
   return running != nullptr ? running : argv0;
 }
 
+// The tools take the bytes as given.
+const char* path_for_tool(const char* path) {
+  return path;
+}
+
 char* response_file_directory() {
   return concat_strings(temp_directory(), nullptr);
 }
 
-// The tools read the bytes as given.
 char* response_file_text(const char* argument) {
   return concat_strings(argument, nullptr);
 }

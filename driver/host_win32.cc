@@ -91,30 +91,35 @@ char* response_file_text(const char* argument) {
   return text;
 }
 
-// The tool reads the response file's name from its narrow command line, so
-// the whole name must be one the ANSI code page spells: the first temporary
-// folder whose name it spells, or else whose short name does (where the volume
-// keeps short names, a profile folder named in another script has one). With
-// a separator to join a file name to; null when no folder will do.
+// The tools read their narrow command line in the ANSI code page: a name it
+// cannot spell would reach them as another file's. Where the volume keeps
+// short names, a folder named in another script (a profile folder such as
+// C:\Users\Łukasz under 1252) has one it can.
+const char* path_for_tool(const char* path) {
+  wchar_t* wide = utf8_to_wide(path);
+  const char* spelled = ansi_spells(wide) ? path : nullptr;
+  if (spelled == nullptr) {
+    if (wchar_t* short_name = short_path(wide)) {
+      if (ansi_spells(short_name)) spelled = wide_to_utf8(short_name);
+      free(short_name);
+    }
+  }
+  free(wide);
+  return spelled;
+}
+
+// The first temporary folder the tool can read the name of, with a separator
+// to join a file name to.
 char* response_file_directory() {
   const char* candidates[temp_directory_candidate_count];
   size_t count = usable_temp_directories(candidates);
   for (size_t i = 0; i < count; ++i) {
-    const char* candidate = candidates[i];
-    wchar_t* wide = utf8_to_wide(candidate);
-    char* chosen = nullptr;
-    if (ansi_spells(wide)) {
-      chosen = concat_strings(candidate, nullptr);
-    } else if (wchar_t* short_name = short_path(wide)) {
-      if (ansi_spells(short_name)) chosen = wide_to_utf8(short_name);
-      free(short_name);
-    }
-    free(wide);
+    const char* chosen = path_for_tool(candidates[i]);
     if (chosen == nullptr) continue;
     // A backslash, which a name in the long form ("\\?\") reads as a separator too.
     size_t length = strlen(chosen);
     bool separated = length > 0 && (chosen[length - 1] == '\\' || chosen[length - 1] == '/');
-    return concat_replace(chosen, chosen, separated ? "" : "\\", nullptr);
+    return concat_strings(chosen, separated ? "" : "\\", nullptr);
   }
   errno = ENOENT;
   return nullptr;

@@ -143,12 +143,22 @@ int wrapper_main(int argc, char** argv) {
     exit(1);
   }
 
+  // A plugin path the tool's narrow command line cannot hold would name
+  // another file or none. Its own name there matters less: the system starts
+  // the file by its full name.
+  const char* plugin_argument = path_for_tool(plugin_path);
+  if (plugin_argument == nullptr) {
+    print_error("Error running %s: %s\n", tool_path, "plugin path not in the code page");
+    exit(1);
+  }
+  const char* tool_argument = path_for_tool(tool_path);
+
   // Slots: tool, "--plugin", plugin, the caller's arguments, terminator, spare.
   size_t slot_count = static_cast<size_t>(argc > 0 ? argc : 0) + 4;
   char** tool_argv = static_cast<char**>(checked_calloc(slot_count, sizeof(char*)));
-  tool_argv[0] = tool_path;
+  tool_argv[0] = const_cast<char*>(tool_argument != nullptr ? tool_argument : tool_path);
   tool_argv[1] = const_cast<char*>("--plugin");
-  tool_argv[2] = plugin_path;
+  tool_argv[2] = const_cast<char*>(plugin_argument);
   if (argc > 1) {
     for (int i = 1; i < argc; ++i) tool_argv[i + 2] = argv[i];
     tool_argv[argc + 2] = nullptr;
