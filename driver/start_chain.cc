@@ -63,9 +63,9 @@ const char* file_that_led_back(const char* chain, unsigned long long plugin_devi
   return nullptr;
 }
 
-char** environment_for_tool(char* const* environment, size_t count, const char* chain,
-                            size_t chain_slot, unsigned long long plugin_device,
-                            unsigned long long plugin_index, const char* tool_path) {
+char** hand_chain_to_tool(char* const* environment, size_t count, const char* chain,
+                          size_t chain_slot, unsigned long long plugin_device,
+                          unsigned long long plugin_index, const char* tool_path) {
   // Of the entries above, only those of wrappers that still wait are passed
   // on, so that the chain grows with the real nesting alone and an inherited
   // one cannot push the variable past the system's limit; the file the

@@ -178,8 +178,8 @@ int run(int argc, char** argv, const char* tool_path, const char* plugin_path, c
   }
 
   const char* pipeline_name = concat_strings("vesk-", tool_path, nullptr);
-  char** tool_environment = environment_for_tool(environment, env.count, env.chain, env.chain_slot,
-                                                 plugin_device, plugin_index, tool_path);
+  char** tool_environment = hand_chain_to_tool(environment, env.count, env.chain, env.chain_slot,
+                                               plugin_device, plugin_index, tool_path);
   pex_outcome outcome = {};
   int error_code = 0;
   pass_signals_to_tool();
