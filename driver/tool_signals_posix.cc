@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "pex/posix_backend.h"
+#include "support/digits.h"
 
 namespace {
 
@@ -68,13 +69,7 @@ bool meant_for_tool(int signal_number, const siginfo_t* info) {
 bool pending_in(pid_t tool, int signal_number) {
   if (signal_number > 64) return false;
   char name[40] = "/proc/";
-  char digits[12];
-  int count = 0;
-  for (auto value = static_cast<unsigned>(tool); count == 0 || value != 0; value /= 10)
-    digits[count++] = static_cast<char>('0' + value % 10);
-  char* out = name + strlen(name);
-  while (count > 0) *out++ = digits[--count];
-  strcpy(out, "/status");
+  strcpy(append_digits(name + strlen(name), static_cast<unsigned>(tool), 10), "/status");
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char text[2048];
@@ -86,15 +81,9 @@ bool pending_in(pid_t tool, int signal_number) {
   for (const char* label : labels) {
     const char* field = strstr(text, label);
     if (field == nullptr) continue;
-    field += strlen(label);
     unsigned long long bits = 0;
-    for (int i = 0; i < 16; ++i) {
-      char c = field[i];
-      int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (nibble < 0) break;
-      bits = bits << 4 | static_cast<unsigned>(nibble);
-    }
-    if ((bits >> (signal_number - 1) & 1) != 0) return true;
+    if (read_hex(field + strlen(label), &bits) != nullptr && (bits >> (signal_number - 1) & 1) != 0)
+      return true;
   }
   return false;
 }
