@@ -216,13 +216,23 @@ std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) co
       {"bare name through PATH", moved, "", "vesk-nm", {"PATH=/x::" + native(moved / "bin")}},
       {"relative and untidy path", moved, "", "moved here/tree/bin//./vesk-nm", {}, native(base_)},
   };
-  // qemu-user hands on the last of two PATH entries, not the first.
-  if (!under_emulation)
+  // qemu-user hands on the last of two PATH entries, not the first. A hard
+  // link on PATH is the running file in PATH's spelling, which leads to the
+  // tree from a folder that holds none.
+  fs::create_directories(base_ / "hard");
+  fs::create_hard_link(moved / "bin/vesk-nm", base_ / "hard/vesk-nm");
+  if (!under_emulation) {
     cases.push_back({"bare name on PATH, not the running file",
                      moved,
                      "",
                      "vesk-nm",
                      {"PATH=" + native(base_ / "decoy/bin")}});
+    cases.push_back({"bare name on PATH, a hard link of the running file",
+                     moved,
+                     native(base_ / "hard/vesk-nm"),
+                     "vesk-nm",
+                     {"PATH=" + native(moved / "bin")}});
+  }
   return cases;
 }
 
