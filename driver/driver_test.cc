@@ -17,10 +17,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iomanip>
 #include <tuple>
 
 #include "driver/config.h"
 #include "driver/end_to_end_test.h"
+#include "driver/response_file.h"
 #include "driver/tool_signals.h"
 #include "driver/wrapper.h"
 #include "pex/pex.h"
@@ -214,13 +216,23 @@ std::vector<TreeCase> WrapperTest::platform_tree_cases(const fs::path& moved) co
       {"bare name through PATH", moved, "", "vesk-nm", {"PATH=/x::" + native(moved / "bin")}},
       {"relative and untidy path", moved, "", "moved here/tree/bin//./vesk-nm", {}, native(base_)},
   };
-  // qemu-user hands on the last of two PATH entries, not the first.
-  if (!under_emulation)
+  // qemu-user hands on the last of two PATH entries, not the first. A hard
+  // link on PATH is the running file in PATH's spelling, which leads to the
+  // tree from a folder that holds none.
+  fs::create_directories(base_ / "hard");
+  fs::create_hard_link(moved / "bin/vesk-nm", base_ / "hard/vesk-nm");
+  if (!under_emulation) {
     cases.push_back({"bare name on PATH, not the running file",
                      moved,
-                     decoy,
+                     "",
+                     "vesk-nm",
+                     {"PATH=" + native(base_ / "decoy/bin")}});
+    cases.push_back({"bare name on PATH, a hard link of the running file",
+                     moved,
+                     native(base_ / "hard/vesk-nm"),
                      "vesk-nm",
                      {"PATH=" + native(moved / "bin")}});
+  }
   return cases;
 }
 
@@ -591,7 +603,13 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
   std::ostringstream waiting, zero;
   waiting << std::hex << std::uppercase << getpid() << ":" << plugin.st_dev << ":" << plugin.st_ino;
   zero << std::hex << "0:" << plugin.st_dev << ":" << plugin.st_ino << ";x";
+  // Past 16 digits, a number read modulo 2^64 would be this test's own.
+  std::ostringstream overlong;
+  overlong << std::hex << "1" << std::setw(16) << std::setfill('0') << getpid() << ":"
+           << plugin.st_dev << ":" << plugin.st_ino << ";x";
   const std::tuple<std::string, bool, std::string> chains[] = {
+      {overlong.str(), false, ""},
+      {waiting.str() + "xyz;x", false, ""},
       {waiting.str() + ";x", false,
        bin + "vesk-nm: Cannot run 'x': it leads back to a wrapper of this installation\n"},
       {zero.str(), true, ""},
@@ -687,7 +705,14 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
 TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
   build_tree(/*with_plugin=*/true, /*with_tools=*/false);
   write_file(tool_dir(root_) + "nm", "#!/nonexistent/interpreter\n", fs::perms(0755));
-  Outcome outcome = run_installed("nm", {});
+  // Only a line too long is tried again, through a response file, which this
+  // limit would fail.
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = {4096, saved.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  Outcome outcome = run_installed("nm", {std::string(8192, 'x')});
+  setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
 }
@@ -701,7 +726,7 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   fs::create_directories(temp);
   const Strings env = joined({"TMPDIR=" + temp.string()}, base_env());
   const std::string tool = tool_dir(root_) + "nm", filler(99, 'f');
-  const Strings odd = {"", "a b", "tab\there", "q\"'", "back\\slash", "new\nline"};
+  const Strings odd = {"", "a b", "tab\there", "q\"'", "back\\slash", "new\nline", "cr\rhere"};
   auto args_of = [&](size_t count) { return joined(odd, Strings(count, filler)); };
   size_t low = 0, high = 1 << 16;  // the most fillers the tool takes directly
   while (low < high) {
@@ -716,19 +741,64 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   Strings got = recorded();
   ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[3].rfind("@" + temp.string() + "/cc", 0), 0u) << got[3];
-  std::string lines = "''\na\\ b\ntab\\\there\nq\\\"\\'\nback\\\\slash\nnew\\\nline\n";
+  std::string lines = "''\na\\ b\ntab\\\there\nq\\\"\\'\nback\\\\slash\nnew\\\nline\ncr\\\rhere\n";
   for (size_t i = 0; i < low; ++i) lines += filler + "\n";
   EXPECT_EQ(read_file(record_.string() + ".rsp"), lines);
   EXPECT_TRUE(fs::is_empty(temp));
+  // The file-size signal is the caller's again: passed on to the tool, which
+  // counts it until SIGRTMAX (remapped by qemu-user).
+  if (!under_emulation) {
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    RunOptions counting{
+        program(), joined({program()}, args),
+        joined({"STAND_IN_PAUSE=1", "STAND_IN_COUNT=" + std::to_string(SIGXFSZ)}, env)};
+    pid_t wrapper = start(counting, out[1], scratch_);
+    close(out[1]);
+    char byte;
+    ASSERT_EQ(read(out[0], &byte, 1), 1);
+    close(out[0]);
+    kill(wrapper, SIGXFSZ), kill(wrapper, SIGRTMAX);
+    int status = 0;
+    waitpid(wrapper, &status, 0);
+    EXPECT_EQ(status, 1 << 8);
+  }
+  RunOptions without_input{program(), joined({program()}, args), env};
+  without_input.closed = {0};
+  EXPECT_EQ(run(without_input).exit_code, 0);
+  EXPECT_TRUE(fs::is_empty(temp));
 
+  // Limits met part-way and by the last flush, as the file is closed.
   rlimit saved;
   getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = {1 << 16, saved.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &small);
-  outcome = run({program(), joined({program()}, args), env});
-  setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_EQ(outcome.exit_code, 1);
-  EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");
+  for (rlim_t limit : {rlim_t{1} << 16, rlim_t{lines.size() - 1}}) {
+    rlimit small = {limit, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    outcome = run({program(), joined({program()}, args), env});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.err, "Error running " + tool + ": write response file\n");
+    EXPECT_TRUE(fs::is_empty(temp));
+  }
+}
+
+// A signal passed on before the wrapper knows its tool ends the wrapper, the
+// response file removed first. The engine's hook raises it at that very moment.
+TEST_F(WrapperTest, SignalBeforeTheToolIsKnownRemovesTheResponseFile) {
+  build_tree();
+  const fs::path temp = base_ / "temp";
+  fs::create_directories(temp);
+  auto signalled_as_the_tool_starts = [&] {
+    setenv("TMPDIR", temp.c_str(), 1);
+    pass_signals_to_tool();
+    pex_child_started = [](pid_t) { raise(SIGTERM); };
+    std::string tool = tool_dir(root_) + "nm", plugin = "--plugin", huge(200000, 'h');
+    char* argv[] = {tool.data(), plugin.data(), plugin.data(), huge.data(), nullptr};
+    pex_outcome outcome;
+    int error_code = 0;
+    run_tool(argv[0], argv, nullptr, "nm", &outcome, &error_code);
+  };
+  EXPECT_EXIT(signalled_as_the_tool_starts(), testing::KilledBySignal(SIGTERM), "");
   EXPECT_TRUE(fs::is_empty(temp));
 }
 

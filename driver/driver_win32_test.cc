@@ -4,6 +4,9 @@
 // the response file, the job, inherited handles and console events.
 #include <gtest/gtest.h>
 #include <windows.h>
+// clang-format off
+#include <tlhelp32.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdio>
@@ -80,6 +83,23 @@ Strings parse_response(const std::string& text) {
     args.push_back(arg);
   }
   return args;
+}
+
+// A new console's host outlives the last of its processes for a while, with
+// the handles it inherited (the test's files among them), so the test's
+// folder could not be removed: its children are waited for.
+void wait_for_children(HANDLE process) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    HANDLE child = entry.th32ParentProcessID == GetProcessId(process)
+                       ? OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)
+                       : nullptr;
+    if (child != nullptr) WaitForSingleObject(child, 60000), CloseHandle(child);
+  }
+  CloseHandle(snapshot);
 }
 
 HANDLE inheritable_file(const fs::path& path, bool write) {
@@ -167,8 +187,9 @@ void WrapperTest::SetUp() {
 }
 
 void WrapperTest::TearDown() {
-  std::error_code ignored;
-  fs::remove_all(base_, ignored);
+  std::error_code error;
+  fs::remove_all(base_, error);
+  EXPECT_FALSE(error) << native(base_) << ": " << error.message();
 }
 
 Outcome WrapperTest::run(RunOptions options) {
@@ -249,7 +270,8 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
   // The file goes in the first temporary folder whose name, or else short name,
   // the ANSI code page spells: a plain file is no folder, and a name through a
   // folder that does not exist has no short name. Where it cannot be made
-  // (Wine's Z:\proc), the wrapper fails on its own.
+  // (Wine's Z:\proc), the wrapper fails on its own. A name in the long form
+  // ("\\?\") takes a backslash before the file's.
   const fs::path temp = base_ / "temp", other = base_ / "other", unspelled = base_ / L"\u0141ukasz",
                  nameless = base_ / L"\u0141ost" / ".." / "temp";
   for (const fs::path& dir : {temp, other, unspelled}) fs::create_directories(dir);
@@ -260,6 +282,7 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
       {{"TMPDIR=", "TMP=" + native(unspelled), "TEMP=" + native(temp)}, unspelled},
       {{"TMPDIR=", "TMP=" + native(nameless), "TEMP=" + native(other)},
        GetACP() == CP_UTF8 ? temp : other},
+      {{"TMPDIR=", "TMP=\\\\?\\" + native(temp)}, temp},
       {unwritable, {}},
   };
   // The tool's line exactly at the limit still passes as it is.
@@ -268,8 +291,8 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
                  quoted(wide(plugin_path(root_))).size();
   for (size_t own_length : {size_t{30000}, exact, size_t{32700}}) {
     SCOPED_TRACE(own_length);
-    Strings args = {"", "caf\xc3\xa9.o"};
-    std::wstring command = quoted(wide(program())) + L" \"\" caf\u00e9.o";
+    Strings args = {"", "caf\xc3\xa9.o", "c\rr"};
+    std::wstring command = quoted(wide(program())) + L" \"\" caf\u00e9.o c\rr";
     for (size_t i = 0; command.size() + 1 < own_length; ++i) {
       std::string arg = std::to_string(i) + std::string(500, i % 2 ? ' ' : 'x') + "\"'\\\t" +
                         (i == 3 ? "" : "\xc3\xa9");
@@ -301,7 +324,8 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
       ASSERT_EQ(seen.size(), 4u);
       EXPECT_EQ(Strings(seen.begin(), seen.begin() + 3), expected_args(root_, "nm", {}));
       EXPECT_EQ(parse_response(from_ansi(read_file(record_.string() + ".rsp"))), args);
-      EXPECT_TRUE(fs::equivalent(file(seen[3].substr(1)).parent_path(), folder)) << seen[3];
+      EXPECT_TRUE(fs::equivalent(file(seen[3].substr(seen[3].find(':') - 1)).parent_path(), folder))
+          << seen[3];
     }
     for (const fs::path& dir : {temp, other, unspelled}) EXPECT_TRUE(fs::is_empty(dir)) << dir;
     // A character the code page cannot hold would reach the tool as another.
@@ -310,7 +334,25 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
     Outcome outcome = run_installed("nm", args, temp_cases[0].first);
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm.exe: write response file\n");
+    EXPECT_TRUE(fs::is_empty(temp));
   }
+}
+
+// In a tree under a folder the ANSI code page cannot spell, the tool's narrow
+// command line gets the short names of its own file and the plugin.
+TEST_F(WrapperTest, PathsReachTheToolInTheCodePage) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "the code page spells every name";
+  build_tree();
+  const fs::path tree = base_ / L"\u0141ukasz" / "tree";
+  fs::create_directories(tree.parent_path());
+  fs::rename(root_, tree);
+  fs::create_directories(
+      file(exec_dir(tree)));  // as installed: the tool's short name climbs through it
+  EXPECT_EQ(run({program_in(tree), {program_in(tree)}, base_env()}).exit_code, 0);
+  Strings seen = recorded();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ((seen[0] + seen[2]).find("\xc5\x81"), std::string::npos) << seen[0];
+  EXPECT_TRUE(fs::equivalent(file(seen[2]), file(plugin_path(tree)))) << seen[2];
 }
 
 // The tool ends with the wrapper, however the wrapper ends.
@@ -389,6 +431,7 @@ TEST_F(WrapperTest, CtrlCAtTheConsoleLeavesTheWrapperWaitingForTheTool) {
   EXPECT_EQ(WaitForSingleObject(wrapper, 60000), WAIT_OBJECT_0);
   GetExitCodeProcess(wrapper, &code);
   EXPECT_EQ(code, 42u);
+  wait_for_children(wrapper);
   CloseHandle(wrapper);
   CloseHandle(out_read);
 }

@@ -1,6 +1,6 @@
 // What the wrapper asks of the host system, one file per platform
-// (host_posix.cc, host_win32.cc): its own path, whether a file is this very
-// program, where a response file goes and what the tool's status means. Nothing here
+// (host_posix.cc, host_win32.cc): its own path, where a response file goes
+// and how its text is spelled, and what the tool's status means. Nothing here
 // reaches back into the wrapper.
 #pragma once
 
@@ -16,10 +16,19 @@ const char* path_value(const char* found);
 // The path that names the running program, as the relocation should see it.
 const char* own_path(const char* argv0);
 
-// The caller's `arguments` in a new response file, each spelled as the tool
-// will read it (write_response_line); its name, or null with errno set and
-// no file left behind.
-char* write_response_file(char* const* arguments);
+// `path` as the tool's narrow command line can hold it: itself, or else
+// another name of the same file (its short name); null when it has none.
+const char* path_for_tool(const char* path);
+
+// The folder a response file goes in, ending with a separator: one whose
+// name the tool can read on its command line. Null with errno set when no
+// folder will do.
+char* response_file_directory();
+
+// `argument` in the bytes the tool reads a response file in: a copy the
+// caller frees, or null with errno EILSEQ when they cannot hold it.
+char* response_file_text(const char* argument);
+
 void remove_response_file(const char* name);
 
 // The words for signal `signal_number` in the line that says the tool died

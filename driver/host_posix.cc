@@ -1,16 +1,14 @@
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/response_file.h"
 #include "paths/fs.h"
 #include "paths/relocate.h"
 #include "pex/pex.h"
+#include "support/concat.h"
 #include "support/temp_file.h"
 
 extern char** environ;
@@ -23,39 +21,37 @@ const char* path_value(const char* found) {
   return found;
 }
 
-// A name with a directory says where the program lies, when it names the
-// running program's own file (under any link); a bare name found on PATH is
-// the program found there. One that names no file or another one, or a bare
-// name PATH does not hold (a caller that starts the program under another
-// name, or with no arguments at all), tells nothing of where the program
-// lies, so the running program's own file stands in for it.
+// argv[0], or the file a bare one names on PATH, says where the program lies
+// only when it is the running program's own file (under any link, keeping
+// its spelling). A caller may search one PATH and start another file, and a
+// name that names no file or another one tells nothing, so the running
+// program's own file stands in for it.
 const char* own_path(const char* argv0) {
-  if (argv0 != nullptr && path_basename(argv0) != argv0) {
+  const char* named = argv0;
+  char* found = nullptr;
+  if (argv0 != nullptr && path_basename(argv0) == argv0)
+    named = argv0[0] != '\0' && find_program_in_path(argv0, &found) ? found : nullptr;
+  if (named != nullptr) {
     unsigned long long device = 0, index = 0, own_device = 0, own_index = 0;
     if (!running_program_identity(&own_device, &own_index) ||
-        (file_identity(argv0, &device, &index) && device == own_device && index == own_index))
-      return argv0;
-  } else {
-    char* found = nullptr;
-    if (argv0 != nullptr && argv0[0] != '\0' && find_program_in_path(argv0, &found) &&
-        found != nullptr)
-      return found;
+        (file_identity(named, &device, &index) && device == own_device && index == own_index))
+      return named;
   }
   char* running = running_program_path();
   return running != nullptr ? running : argv0;
 }
 
-char* write_response_file(char* const* arguments) {
-  // A file-size limit fails the write (EFBIG) instead of killing the wrapper
-  // with its file left behind.
-  struct sigaction ignore = {}, previous;
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &previous);
-  char* name = write_response_file_in(temp_directory(), arguments, write_response_line);
-  int saved_errno = errno;
-  sigaction(SIGXFSZ, &previous, nullptr);
-  errno = saved_errno;
-  return name;
+// The tools take the bytes as given.
+const char* path_for_tool(const char* path) {
+  return path;
+}
+
+char* response_file_directory() {
+  return concat_strings(temp_directory(), nullptr);
+}
+
+char* response_file_text(const char* argument) {
+  return concat_strings(argument, nullptr);
 }
 
 void remove_response_file(const char* name) {

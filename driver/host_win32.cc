@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "driver/host.h"
-#include "driver/response_file.h"
 #include "paths/fs.h"
 #include "pex/pex.h"
 #include "support/alloc.h"
@@ -42,20 +41,6 @@ bool ansi_spells(const wchar_t* wide) {
   return held;
 }
 
-// An argument the code page cannot hold is refused (false, errno EILSEQ).
-bool write_quoted(FILE* out, const char* argument) {
-  wchar_t* wide = utf8_to_wide(argument);
-  char* text = ansi_text(wide);
-  free(wide);
-  if (text == nullptr) {
-    errno = EILSEQ;
-    return false;
-  }
-  bool written = write_response_line(out, text);
-  free(text);
-  return written;
-}
-
 // The name the system keeps for `path` in its short form, or null.
 wchar_t* short_path(const wchar_t* path) {
   DWORD size = GetShortPathNameW(path, nullptr, 0);
@@ -64,34 +49,6 @@ wchar_t* short_path(const wchar_t* path) {
   DWORD length = GetShortPathNameW(path, name, size);
   if (length > 0 && length < size) return name;
   free(name);
-  return nullptr;
-}
-
-// The tool reads the response file's name from its narrow command line, so
-// the whole name must be one the ANSI code page spells: the first temporary
-// folder whose name it spells, or else whose short name does (where the volume
-// keeps short names, a profile folder named in another script has one). With
-// a separator to join a file name to; null when no folder will do.
-char* response_file_directory() {
-  const char* candidates[temp_directory_candidate_count];
-  size_t count = usable_temp_directories(candidates);
-  for (size_t i = 0; i < count; ++i) {
-    const char* candidate = candidates[i];
-    wchar_t* wide = utf8_to_wide(candidate);
-    char* chosen = nullptr;
-    if (ansi_spells(wide)) {
-      chosen = concat_strings(candidate, nullptr);
-    } else if (wchar_t* short_name = short_path(wide)) {
-      if (ansi_spells(short_name)) chosen = wide_to_utf8(short_name);
-      free(short_name);
-    }
-    free(wide);
-    if (chosen == nullptr) continue;
-    // A backslash, which a name in the long form ("\\?\") reads as a separator too.
-    size_t length = strlen(chosen);
-    bool separated = length > 0 && (chosen[length - 1] == '\\' || chosen[length - 1] == '/');
-    return concat_replace(chosen, chosen, separated ? "" : "\\", nullptr);
-  }
   return nullptr;
 }
 
@@ -125,20 +82,47 @@ constexpr exception_name exception_names[] = {
 
 }  // namespace
 
-// The caller's arguments, written to a fresh file; its name, or null with
-// errno set and no file left behind. Unlike the engine's temporary files, a
-// failure here is the wrapper's own to report.
-char* write_response_file(char* const* arguments) {
-  char* directory = response_file_directory();
-  if (directory == nullptr) {
-    errno = ENOENT;
-    return nullptr;
+// The tools read a response file in the ANSI code page.
+char* response_file_text(const char* argument) {
+  wchar_t* wide = utf8_to_wide(argument);
+  char* text = ansi_text(wide);
+  free(wide);
+  if (text == nullptr) errno = EILSEQ;
+  return text;
+}
+
+// The tools read their narrow command line in the ANSI code page: a name it
+// cannot spell would reach them as another file's. Where the volume keeps
+// short names, a folder named in another script (a profile folder such as
+// C:\Users\Łukasz under 1252) has one it can.
+const char* path_for_tool(const char* path) {
+  wchar_t* wide = utf8_to_wide(path);
+  const char* spelled = ansi_spells(wide) ? path : nullptr;
+  if (spelled == nullptr) {
+    if (wchar_t* short_name = short_path(wide)) {
+      if (ansi_spells(short_name)) spelled = wide_to_utf8(short_name);
+      free(short_name);
+    }
   }
-  char* name = write_response_file_in(directory, arguments, write_quoted);
-  int saved_errno = errno;
-  free(directory);
-  errno = saved_errno;
-  return name;
+  free(wide);
+  return spelled;
+}
+
+// The first temporary folder the tool can read the name of, with a separator
+// to join a file name to.
+char* response_file_directory() {
+  const char* candidates[temp_directory_candidate_count];
+  size_t count = usable_temp_directories(candidates);
+  for (size_t i = 0; i < count; ++i) {
+    const char* chosen = path_for_tool(candidates[i]);
+    if (chosen == nullptr) continue;
+    // A backslash, which a name in the long form ("\\?\") reads as a separator too.
+    size_t length = strlen(chosen);
+    bool separated = length > 0 && (chosen[length - 1] == '\\' || chosen[length - 1] == '/');
+    return concat_strings(chosen, separated ? "" : "\\", nullptr);
+  }
+  errno = ENOENT;
+  return nullptr;
 }
 
 char** process_environment() {

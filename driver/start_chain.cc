@@ -6,15 +6,14 @@
 
 #include "driver/start_chain_platform.h"
 #include "support/alloc.h"
+#include "support/digits.h"
 #include "support/text_scan.h"
 
 namespace {
 
 // Hexadecimal: cheaper than decimal on the start-up path.
 char* append_hex(char* out, unsigned long long value) {
-  int shift = (63 - __builtin_clzll(value | 1)) & ~3;
-  for (; shift >= 0; shift -= 4) *out++ = "0123456789abcdef"[(value >> shift) & 0xf];
-  return out;
+  return append_digits(out, value, 16);
 }
 
 // The length of the entry "<pid>:<device>:<inode>" at `entry`, its three
@@ -24,19 +23,8 @@ size_t read_entry(const char* entry, unsigned long long fields[3]) {
   const char* p = entry;
   for (int i = 0; i < 3; ++i) {
     if (i > 0 && *p++ != ':') return 0;
-    unsigned long long value = 0;
-    const char* digits = p;
-    for (;; ++p) {
-      int nibble = *p >= '0' && *p <= '9'   ? *p - '0'
-                   : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10
-                   : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10
-                                            : -1;
-      if (nibble < 0) break;
-      if (value >> 60 != 0) return 0;
-      value = value << 4 | static_cast<unsigned>(nibble);
-    }
-    if (p == digits) return 0;
-    fields[i] = value;
+    p = read_hex(p, &fields[i]);
+    if (p == nullptr) return 0;
   }
   if (*p != ',' && *p != ';' && *p != '\0') return 0;
   bool live_pid = fields[0] > 0 && fields[0] <= INT_MAX;
@@ -63,9 +51,9 @@ const char* file_that_led_back(const char* chain, unsigned long long plugin_devi
   return nullptr;
 }
 
-char** environment_for_tool(char* const* environment, size_t count, const char* chain,
-                            size_t chain_slot, unsigned long long plugin_device,
-                            unsigned long long plugin_index, const char* tool_path) {
+char** hand_chain_to_tool(char* const* environment, size_t count, const char* chain,
+                          size_t chain_slot, unsigned long long plugin_device,
+                          unsigned long long plugin_index, const char* tool_path) {
   // Of the entries above, only those of wrappers that still wait are passed
   // on, so that the chain grows with the real nesting alone and an inherited
   // one cannot push the variable past the system's limit; the file the

@@ -19,10 +19,12 @@ inline constexpr char wrapper_chain_variable[] = "VESK_WRAPPER_CHAIN";
 const char* file_that_led_back(const char* chain, unsigned long long plugin_device,
                                unsigned long long plugin_index);
 
-// The tool's environment: the `count` entries of `environment` with the
-// chain variable, at `chain_slot` when `chain` is its value there, else
-// added, holding this wrapper (and its plugin file's identity) as well. One
-// block from the checked allocators.
-char** environment_for_tool(char* const* environment, size_t count, const char* chain,
-                            size_t chain_slot, unsigned long long plugin_device,
-                            unsigned long long plugin_index, const char* tool_path);
+// Hands the tool the chain: the `count` entries of `environment` with the
+// chain variable, at `chain_slot` when `chain` is its value there, else added,
+// holding this wrapper (and its plugin file's identity) as well. Returns that
+// environment to start the tool with, one block from the checked allocators;
+// or null where the entry went into the wrapper's own environment instead
+// (Windows), which the tool inherits.
+char** hand_chain_to_tool(char* const* environment, size_t count, const char* chain,
+                          size_t chain_slot, unsigned long long plugin_device,
+                          unsigned long long plugin_index, const char* tool_path);

@@ -7,24 +7,14 @@
 #include <cstring>
 
 #include "driver/start_chain_platform.h"
+#include "support/digits.h"
 
 namespace {
-
-char* append_decimal(char* out, unsigned long long value) {
-  char digits[24];
-  size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (count > 0) *out++ = digits[--count];
-  return out;
-}
 
 // The parent of `pid` as /proc tells it, or -1.
 pid_t parent_of(pid_t pid) {
   char name[40] = "/proc/";
-  strcpy(append_decimal(name + strlen(name), static_cast<unsigned long long>(pid)), "/stat");
+  strcpy(append_digits(name + strlen(name), static_cast<unsigned long long>(pid), 10), "/stat");
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   char text[512];

@@ -16,6 +16,16 @@
 // wrapper the default way.
 void pass_signals_to_tool();
 
+// Around the writing of a response file: signals wait until the file is
+// recorded, and a file-size limit fails the write (EFBIG) instead of ending
+// the wrapper with the file left behind.
+void hold_signals_while_writing();
+void release_held_signals();
+
+// The response file (null: none) that a signal or console event ending the
+// wrapper removes first; the name must stay valid while it is recorded.
+void remove_at_end(const char* response_file);
+
 // After the tool ended, by signal `signal_number` or (0) not by one: when it
 // is a signal the wrapper passed on, ends the wrapper by it (without a core
 // of its own) and does not return; otherwise returns.

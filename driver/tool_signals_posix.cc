@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "pex/posix_backend.h"
+#include "support/digits.h"
 
 namespace {
 
@@ -31,6 +32,11 @@ volatile sig_atomic_t tool_pid;
 // passed_on[n]: signal n reached the tool through us. Indexed, not a bit mask,
 // so that every number up to SIGRTMAX has its place.
 volatile sig_atomic_t passed_on[NSIG];
+
+// SIGXFSZ and the mask as the caller left them, while a response file is written.
+struct sigaction file_size_action;
+sigset_t mask_before_writing;
+const char* volatile response_file;
 
 void record_tool(pid_t pid) {
   tool_pid = pid;
@@ -63,13 +69,7 @@ bool meant_for_tool(int signal_number, const siginfo_t* info) {
 bool pending_in(pid_t tool, int signal_number) {
   if (signal_number > 64) return false;
   char name[40] = "/proc/";
-  char digits[12];
-  int count = 0;
-  for (auto value = static_cast<unsigned>(tool); count == 0 || value != 0; value /= 10)
-    digits[count++] = static_cast<char>('0' + value % 10);
-  char* out = name + strlen(name);
-  while (count > 0) *out++ = digits[--count];
-  strcpy(out, "/status");
+  strcpy(append_digits(name + strlen(name), static_cast<unsigned>(tool), 10), "/status");
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char text[2048];
@@ -81,15 +81,9 @@ bool pending_in(pid_t tool, int signal_number) {
   for (const char* label : labels) {
     const char* field = strstr(text, label);
     if (field == nullptr) continue;
-    field += strlen(label);
     unsigned long long bits = 0;
-    for (int i = 0; i < 16; ++i) {
-      char c = field[i];
-      int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (nibble < 0) break;
-      bits = bits << 4 | static_cast<unsigned>(nibble);
-    }
-    if ((bits >> (signal_number - 1) & 1) != 0) return true;
+    if (read_hex(field + strlen(label), &bits) != nullptr && (bits >> (signal_number - 1) & 1) != 0)
+      return true;
   }
   return false;
 }
@@ -117,8 +111,10 @@ bool tool_has_its_own(int signal_number, const siginfo_t* info, pid_t tool) {
 void pass_on(int signal_number, siginfo_t* info, void*) {
   pid_t pid = tool_pid;
   if (pid <= 0 || !meant_for_tool(signal_number, info)) {
-    // End as a wrapper without handlers would. The signal is blocked in here
-    // and strikes as the handler returns, before a fault could repeat.
+    // End as a wrapper without handlers would, but with no response file
+    // left holding the caller's arguments. The signal is blocked in here and
+    // strikes as the handler returns, before a fault could repeat.
+    if (const char* name = response_file) unlink(name);
     signal(signal_number, SIG_DFL);
     raise(signal_number);
     return;
@@ -158,6 +154,27 @@ void pass_signals_to_tool() {
   for (int signal_number = SIGRTMIN, last = SIGRTMAX; signal_number <= last; ++signal_number)
     install(signal_number, action);
   sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
+}
+
+void hold_signals_while_writing() {
+  // A blocked signal is kept pending even while ignored: the file-size one
+  // would end the wrapper once let through.
+  sigset_t all;
+  sigfillset(&all);
+  sigdelset(&all, SIGXFSZ);
+  sigprocmask(SIG_BLOCK, &all, &mask_before_writing);
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &file_size_action);
+}
+
+void release_held_signals() {
+  sigaction(SIGXFSZ, &file_size_action, nullptr);
+  sigprocmask(SIG_SETMASK, &mask_before_writing, nullptr);
+}
+
+void remove_at_end(const char* name) {
+  response_file = name;
 }
 
 void end_like_tool(int signal_number) {

@@ -80,18 +80,27 @@ bool is_this_program(const char* path) {
          tool_index == own_index;
 }
 
-}  // namespace
+// The wrapper's own failures, before there is a tool to run: one line that
+// names what was sought or refused, and status 1.
+[[noreturn]] void fail(const char* argv0, const char* what, const char* name,
+                       const char* why = "") {
+  print_error("%s: %s '%s'%s\n", name_for_messages(argv0), what, name, why);
+  exit(1);
+}
 
-int wrapper_main(int argc, char** argv) {
-  const char* argv0 = argc > 0 ? argv[0] : nullptr;
-
-  char** environment = process_environment();
+// The variables, with PATH as the system spells it and the trace turned on
+// when asked for.
+wrapper_environment take_environment(char* const* environment) {
   wrapper_environment env = read_environment(environment);
   env.path = path_value(env.path);
-
   // Shows where a moved or half-installed tree was searched, on request.
   if (env.lookup_trace != nullptr && env.lookup_trace[0] != '\0') set_lookup_trace(true);
+  return env;
+}
 
+// Loads the search lists: the tree's two directories, relocated to where the
+// program lies, then PATH.
+void find_tree(const char* argv0, const wrapper_environment& env) {
   // Empty, it would make the program's path a bare name resolved wherever the
   // caller happens to stand.
   const char* self_path = env.exec_prefix != nullptr && env.exec_prefix[0] != '\0'
@@ -112,44 +121,56 @@ int wrapper_main(int argc, char** argv) {
   libexec_root = concat_strings(libexec_root, versioned_dir, nullptr);
   load_search_dir(libexec_root, &toolchain_dirs);
   if (env.path != nullptr) load_search_path(env.path, &path_dirs);
+}
 
+// The plugin, and the installation it tells (its file's identity through
+// `device` and `index`), which must not be a wrapper's still waiting above.
+char* find_plugin(const char* argv0, const char* chain, unsigned long long* device,
+                  unsigned long long* index) {
   char* plugin_path = locate_file(&toolchain_dirs, plugin_file_name, R_OK);
-  if (plugin_path == nullptr) {
-    print_error("%s: Cannot find plugin '%s'\n", name_for_messages(argv0), plugin_file_name);
-    exit(1);
+  if (plugin_path == nullptr) fail(argv0, "Cannot find plugin", plugin_file_name);
+  bool plugin_known = file_identity(plugin_path, device, index);
+  if (chain != nullptr && plugin_known) {
+    if (const char* file = file_that_led_back(chain, *device, *index))
+      fail(argv0, "Cannot run", file, ": it leads back to a wrapper of this installation");
   }
-  // The installation, told by its plugin file: sought in the chain, then added to it.
-  unsigned long long plugin_device = 0, plugin_index = 0;
-  bool plugin_known = file_identity(plugin_path, &plugin_device, &plugin_index);
-  if (env.chain != nullptr && plugin_known) {
-    if (const char* file = file_that_led_back(env.chain, plugin_device, plugin_index)) {
-      print_error("%s: Cannot run '%s': it leads back to a wrapper of this installation\n",
-                  name_for_messages(argv0), file);
-      exit(1);
-    }
-  }
+  return plugin_path;
+}
 
+// The tool: in the tree, else on PATH under its prefixed name; never this program.
+char* find_tool(const char* argv0) {
   char* tool_path = locate_file(&toolchain_dirs, wrapped_tool_name, X_OK);
   if (tool_path == nullptr) {
     char* prefixed_name = concat_strings(configured_target, "-", wrapped_tool_name, nullptr);
     tool_path = locate_file(&path_dirs, prefixed_name, X_OK);
-    if (tool_path == nullptr) {
-      print_error("%s: Cannot find binary '%s'\n", name_for_messages(argv0), prefixed_name);
-      exit(1);
-    }
+    if (tool_path == nullptr) fail(argv0, "Cannot find binary", prefixed_name);
   }
-  if (is_this_program(tool_path)) {
-    print_error("%s: Cannot run '%s': it is this program itself\n", name_for_messages(argv0),
-                tool_path);
-    exit(1);
+  if (is_this_program(tool_path))
+    fail(argv0, "Cannot run", tool_path, ": it is this program itself");
+  return tool_path;
+}
+
+// Runs the tool with "--plugin <plugin>" ahead of the caller's arguments and
+// the chain entry added to `environment`; its status becomes ours.
+int run(int argc, char** argv, const char* tool_path, const char* plugin_path, char** environment,
+        const wrapper_environment& env, unsigned long long plugin_device,
+        unsigned long long plugin_index) {
+  // A plugin path the tool's narrow command line cannot hold would name
+  // another file or none. Its own name there matters less: the system starts
+  // the file by its full name.
+  const char* plugin_argument = path_for_tool(plugin_path);
+  if (plugin_argument == nullptr) {
+    print_error("Error running %s: %s\n", tool_path, "plugin path not in the code page");
+    return 1;
   }
+  const char* tool_argument = path_for_tool(tool_path);
 
   // Slots: tool, "--plugin", plugin, the caller's arguments, terminator, spare.
   size_t slot_count = static_cast<size_t>(argc > 0 ? argc : 0) + 4;
   char** tool_argv = static_cast<char**>(checked_calloc(slot_count, sizeof(char*)));
-  tool_argv[0] = tool_path;
+  tool_argv[0] = const_cast<char*>(tool_argument != nullptr ? tool_argument : tool_path);
   tool_argv[1] = const_cast<char*>("--plugin");
-  tool_argv[2] = plugin_path;
+  tool_argv[2] = const_cast<char*>(plugin_argument);
   if (argc > 1) {
     for (int i = 1; i < argc; ++i) tool_argv[i + 2] = argv[i];
     tool_argv[argc + 2] = nullptr;
@@ -158,8 +179,8 @@ int wrapper_main(int argc, char** argv) {
   }
 
   const char* pipeline_name = concat_strings("vesk-", tool_path, nullptr);
-  char** tool_environment = environment_for_tool(environment, env.count, env.chain, env.chain_slot,
-                                                 plugin_device, plugin_index, tool_path);
+  char** tool_environment = hand_chain_to_tool(environment, env.count, env.chain, env.chain_slot,
+                                               plugin_device, plugin_index, tool_path);
   pex_outcome outcome = {};
   int error_code = 0;
   pass_signals_to_tool();
@@ -171,6 +192,20 @@ int wrapper_main(int argc, char** argv) {
   }
   end_like_tool(outcome.signal);
   return exit_status_of(outcome, tool_path);
+}
+
+}  // namespace
+
+int wrapper_main(int argc, char** argv) {
+  const char* argv0 = argc > 0 ? argv[0] : nullptr;
+  char** environment = process_environment();
+  wrapper_environment env = take_environment(environment);
+  find_tree(argv0, env);
+  // The installation, told by its plugin file: sought in the chain, then added to it.
+  unsigned long long plugin_device = 0, plugin_index = 0;
+  char* plugin_path = find_plugin(argv0, env.chain, &plugin_device, &plugin_index);
+  char* tool_path = find_tool(argv0);
+  return run(argc, argv, tool_path, plugin_path, environment, env, plugin_device, plugin_index);
 }
 
 int exit_status_of(const pex_outcome& outcome, const char* tool_path) {

@@ -7,6 +7,7 @@
 #include "paths/fs.h"
 #include "support/alloc.h"
 #include "support/diagnostics.h"
+#include "support/digits.h"
 #include "support/environment.h"
 
 namespace {
@@ -43,8 +44,7 @@ void trace_line(const char* before, const char* text, const char* after) {
         *out++ = 'n';
       } else {
         *out++ = 'x';
-        *out++ = "0123456789abcdef"[(*p >> 4) & 0xf];
-        *out++ = "0123456789abcdef"[*p & 0xf];
+        out = append_digits(out, static_cast<unsigned char>(*p), 16, 2);
       }
       continue;
     }
