@@ -84,9 +84,7 @@ constexpr exception_name exception_names[] = {
 
 // The tools read a response file in the ANSI code page.
 char* response_file_text(const char* argument) {
-  wchar_t* wide = utf8_to_wide(argument);
-  char* text = ansi_text(wide);
-  free(wide);
+  char* text = ansi_text(wide_text(argument));
   if (text == nullptr) errno = EILSEQ;
   return text;
 }
@@ -96,7 +94,7 @@ char* response_file_text(const char* argument) {
 // short names, a folder named in another script (a profile folder such as
 // C:\Users\Łukasz under 1252) has one it can.
 const char* path_for_tool(const char* path) {
-  wchar_t* wide = utf8_to_wide(path);
+  wide_text wide(path);
   const char* spelled = ansi_spells(wide) ? path : nullptr;
   if (spelled == nullptr) {
     if (wchar_t* short_name = short_path(wide)) {
@@ -104,7 +102,6 @@ const char* path_for_tool(const char* path) {
       free(short_name);
     }
   }
-  free(wide);
   return spelled;
 }
 
@@ -143,9 +140,7 @@ const char* own_path(const char* argv0) {
 }
 
 void remove_response_file(const char* name) {
-  wchar_t* wide = utf8_to_wide(name);
-  DeleteFileW(wide);
-  free(wide);
+  DeleteFileW(wide_text(name));
 }
 
 const char* signal_description(int) {

@@ -44,8 +44,6 @@ bool waits_above(unsigned long long wrapper) {
 char** hand_over_environment(char**, const char* text) {
   const char* equals = text;
   while (*equals != '=') ++equals;
-  wchar_t* value = utf8_to_wide(equals + 1);
-  SetEnvironmentVariableW(L"VESK_WRAPPER_CHAIN", value);
-  free(value);
+  SetEnvironmentVariableW(L"VESK_WRAPPER_CHAIN", wide_text(equals + 1));
   return nullptr;
 }
