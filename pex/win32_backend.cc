@@ -421,9 +421,9 @@ HANDLE start_process(int flags, const char* program, char* const* argv, char* co
   PROCESS_INFORMATION process = {};
   BOOL created = FALSE;
   for (int attempt = 0; attempt < start_attempts && !created; ++attempt) {
-    created = CreateProcessW(state.application, state.command_line, nullptr, nullptr,
-                             listed_count > 0 ? TRUE : FALSE, creation, state.environment, nullptr,
-                             &startup.StartupInfo, &process);
+    created = pex_create_process(state.application, state.command_line, nullptr, nullptr,
+                                 listed_count > 0 ? TRUE : FALSE, creation, state.environment,
+                                 nullptr, &startup.StartupInfo, &process);
     if (!created && GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
   if (!created) {
@@ -505,6 +505,8 @@ constexpr pex_backend_ops win32_ops = {
 };
 
 }  // namespace
+
+constinit decltype(&CreateProcessW) pex_create_process = CreateProcessW;
 
 pex_pipeline* pex_create_win32(int creation_flags, const char* program_label,
                                const char* temp_prefix) {

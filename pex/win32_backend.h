@@ -7,6 +7,8 @@
 // is sought in PATH (';'-separated).
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 
 #include "pex/pex.h"
@@ -23,3 +25,7 @@ wchar_t* win32_command_line(char* const* argv);
 // Its length in UTF-16 units, the terminator included. The system refuses
 // more than 32,767.
 size_t win32_command_line_length(char* const* argv);
+
+// Test seam, a plain pointer with a constant initialiser: the call that
+// creates a child, CreateProcessW unless a test fails it on purpose.
+extern decltype(&CreateProcessW) pex_create_process;

@@ -21,6 +21,23 @@ namespace {
 
 using pex_testing::read_file;
 
+// Loses the first lost_starts starts, as Wine at times does, then starts as
+// the system does; notes whether the environment was a terminated empty block.
+int lost_starts = 0;
+bool empty_block_terminated = false;
+BOOL WINAPI flaky_start(LPCWSTR application, LPWSTR line, LPSECURITY_ATTRIBUTES process,
+                        LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                        LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
+  auto* block = static_cast<const wchar_t*>(environment);
+  empty_block_terminated = block != nullptr && block[0] == L'\0' && block[1] == L'\0';
+  if (lost_starts-- > 0) {
+    SetLastError(ERROR_INTERNAL_ERROR);
+    return FALSE;
+  }
+  return CreateProcessW(application, line, process, thread, inherit, flags, environment, folder,
+                        startup, info);
+}
+
 struct outcome {
   std::string message;  // empty on success
   int code = -7;
@@ -157,6 +174,11 @@ TEST_F(Win32BackendTest, PathSearch) {
                     drive_relative = path("").substr(0, 2) + "found";
   std::string bin = path("bin");  // starts with a drive letter
   ASSERT_EQ(bin[1], ':');
+  CreateDirectoryW(wide_text(path("found.exe").c_str()), nullptr);
+  const std::string locked = copy_helper("locked.exe"),
+                    long_name = copy_helper(std::string(256 - path("").size(), 'l') + ".exe");
+  HANDLE held = CreateFileW(wide_text(locked.c_str()), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);  // shares it with no other opener
   struct Case {
     std::string path;
     const char* program;
@@ -172,6 +194,9 @@ TEST_F(Win32BackendTest, PathSearch) {
       {bin, "found.com", "spawn", ENOENT},
       {bin, dotted.c_str(), "", 0},                        // the folder's dot is no extension
       {"C:\\pex-missing", drive_relative.c_str(), "", 0},  // the drive's current folder
+      {path("") + ";" + bin, "found", "", 0},              // a folder found.exe is passed over
+      {bin, locked.c_str(), "spawn", EACCES},              // held open, shared with no one
+      {bin, long_name.c_str(), "", 0},                     // a full path of exactly 260 characters
   };
   // That folder is this process's, made the one holding the program.
   char saved_cwd[MAX_PATH];
@@ -188,6 +213,7 @@ TEST_F(Win32BackendTest, PathSearch) {
     EXPECT_EQ(got.message.empty() ? got.status : got.code, c.message[0] == '\0' ? 9 : c.code);
   }
   SetCurrentDirectoryA(saved_cwd);
+  CloseHandle(held);
 }
 
 // The status is the whole exit code, and an exception's code as it is.
@@ -209,6 +235,14 @@ TEST_F(Win32BackendTest, ExitCodesKeepAllTheirBits) {
     EXPECT_EQ(got.message, "");
     EXPECT_EQ(static_cast<DWORD>(got.status), c.status);
   }
+  // A start Wine loses is tried again; an empty environment is still a block.
+  lost_starts = 2;
+  char* no_variables[] = {nullptr};
+  pex_create_process = flaky_start;
+  outcome got = run(PEX_TEST_HELPER, {PEX_TEST_HELPER, "exit", "5"}, 0, no_variables);
+  pex_create_process = CreateProcessW;
+  EXPECT_EQ(got.status, 5);
+  EXPECT_TRUE(empty_block_terminated);
 }
 
 // Text mode turns "\n" into "\r\n" on the way out and back on the way in;
