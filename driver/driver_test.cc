@@ -55,19 +55,15 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
   if (options.cwd.empty()) options.cwd = scratch.string();
   fs::path in = scratch / "stdin", err = scratch / "stderr";
   write_file(in, options.input, fs::perms(0644));
-  std::vector<char*> argv, env;
-  for (std::string& s : options.argv) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  for (std::string& s : options.env) env.push_back(s.data());
-  env.push_back(nullptr);
+  argv_words argv(options.argv), env(options.env);
   // What this system cannot start, a program of the emulated kind, starts
   // through the emulator, which hands it argv[0] as given.
   Strings emulated{test_emulator, "-0", options.argv.empty() ? "" : options.argv[0],
                    options.program};
   std::vector<char*> emulated_argv;
   for (std::string& s : emulated) emulated_argv.push_back(s.data());
-  emulated_argv.insert(emulated_argv.end(), argv.begin() + (options.argv.empty() ? 0 : 1),
-                       argv.end());
+  emulated_argv.insert(emulated_argv.end(), argv.pointers.begin() + (options.argv.empty() ? 0 : 1),
+                       argv.pointers.end());
   pid_t test_pid = getpid();
   pid_t pid = fork();
   if (pid == 0) {
@@ -104,9 +100,9 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
                                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                                  mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
       _exit(125);
-    execve(options.program.c_str(), argv.data(), env.data());
+    execve(options.program.c_str(), argv.pointers.data(), env.pointers.data());
     if (errno == ENOEXEC && under_emulation)
-      execve(test_emulator, emulated_argv.data(), env.data());
+      execve(test_emulator, emulated_argv.data(), env.pointers.data());
     _exit(127);
   }
   EXPECT_GT(pid, 0) << strerror(errno);
@@ -116,9 +112,8 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
 }  // namespace
 
 void WrapperTest::SetUp() {
-  char pattern[] = "/tmp/wrapper_test.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  base_ = fs::canonical(pattern);
+  ASSERT_NE(dir_.name, "");
+  base_ = dir_.name;
   root_ = base_ / "tree";
   scratch_ = base_ / "scratch";
   fs::create_directories(scratch_);

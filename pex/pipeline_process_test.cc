@@ -24,17 +24,12 @@ namespace {
 using pex_testing::exists;
 using pex_testing::exited_with;
 using pex_testing::open_fds;
-using pex_testing::read_file;
 
 // An argument vector; the word "helper" stands for the helper program.
-struct args {
-  args(std::initializer_list<std::string> list) : words(list) {
-    if (words[0] == "helper") words[0] = PEX_TEST_HELPER;
-    for (std::string& word : words) pointers.push_back(word.data());
-    pointers.push_back(nullptr);
+struct args : argv_words {
+  args(std::initializer_list<std::string> list) : argv_words(list) {
+    if (words[0] == "helper") pointers[0] = (words[0] = PEX_TEST_HELPER).data();
   }
-  std::vector<std::string> words;
-  std::vector<char*> pointers;
 };
 
 std::string read_stream(FILE* stream) {
@@ -72,7 +67,7 @@ class PipelineProcessTest : public testing::Test {
     ASSERT_EQ(message, nullptr) << message << " " << strerror(code);
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
 };
 
 // Each stage starts after the previous one was waited for; pex_destroy deletes

@@ -171,7 +171,7 @@ class FakePipelineTest : public testing::Test {
                          code != nullptr ? code : &ignored);
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
   std::deque<std::string> names_;
   fake_backend fake_;
 };

@@ -36,7 +36,6 @@ namespace {
 using pex_testing::fd_flags;
 using pex_testing::file_identity;
 using pex_testing::open_fds;
-using pex_testing::read_file;
 using pex_testing::standard_slots;
 
 // Every open descriptor with its flags and its file.
@@ -145,7 +144,7 @@ class PosixBackendTest : public testing::Test {
     close(saved);
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
   pex_pipeline* pipeline_ = pex_create_posix(0, "test", nullptr);
   const pex_backend_ops* ops_ = pipeline_->ops;
   const char* message_ = nullptr;

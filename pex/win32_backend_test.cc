@@ -19,8 +19,6 @@
 
 namespace {
 
-using pex_testing::read_file;
-
 struct outcome {
   std::string message;  // empty on success
   int code = -7;
@@ -35,15 +33,13 @@ class Win32BackendTest : public testing::Test {
   // Runs one final stage writing to a file, and waits for it.
   outcome run(const std::string& program, std::vector<std::string> words, int flags = 0,
               char* const* environment = nullptr) {
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    argv_words argv(std::move(words));
     std::string out = path("out.txt"), err = path("err.txt");
     pex_pipeline* p = pex_create_win32(0, "test", nullptr);
     outcome result;
     const char* message =
-        pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv.data(), environment,
-                          out.c_str(), err.c_str(), &result.code);
+        pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv.pointers.data(),
+                          environment, out.c_str(), err.c_str(), &result.code);
     if (message != nullptr) result.message = message;
     if (message == nullptr) {
       EXPECT_EQ(pex_get_status(p, 1, &result.status), 1);
@@ -79,7 +75,7 @@ class Win32BackendTest : public testing::Test {
     return file;
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
 };
 
 // Each argument reaches the child's C runtime byte for byte, and its

@@ -1,0 +1,87 @@
+// Plumbing the tests of every folder share: one throw-away directory, one file
+// reader, one owner for a malloc'd string and one argument vector.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "support/win32_text.h"
+#endif
+
+// A fresh directory for one scope, removed with its contents afterwards. Its
+// name is absolute, spelled with '/', and empty when it could not be made.
+struct temp_dir {
+  temp_dir() {
+#ifdef _WIN32
+    static int count = 0;
+    wchar_t base[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, base) == 0) return;
+    char* narrow = wide_to_utf8(base);
+    std::string candidate = narrow;
+    free(narrow);
+    for (char& c : candidate)
+      if (c == '\\') c = '/';
+    // Wine hands out the same small process ids after each fresh server, so
+    // the id alone names folders of earlier runs. The clock tells runs apart,
+    // and a name that exists all the same is never taken over.
+    LARGE_INTEGER clock;
+    QueryPerformanceCounter(&clock);
+    candidate += "vesk_test." + std::to_string(GetCurrentProcessId()) + "." +
+                 std::to_string(clock.QuadPart) + ".";
+    for (int attempt = 0; attempt < 100 && name.empty(); ++attempt) {
+      std::string unique = candidate + std::to_string(++count);
+      if (CreateDirectoryW(wide_text(unique.c_str()), nullptr)) name = unique;
+      if (name.empty() && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+#else
+    char pattern[] = "/tmp/vesk_test.XXXXXX";
+    if (mkdtemp(pattern) != nullptr) name = std::filesystem::canonical(pattern).string();
+#endif
+  }
+  ~temp_dir() {
+    std::error_code ignored;
+    if (!name.empty()) std::filesystem::remove_all(name, ignored);
+  }
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  std::string path(const std::string& leaf) const {
+    return name + "/" + leaf;
+  }
+  std::string name;
+};
+
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Takes ownership of a malloc'd string; nullopt for null.
+inline std::optional<std::string> take_string(char* text) {
+  if (text == nullptr) return std::nullopt;
+  std::string copy(text);
+  free(text);
+  return copy;
+}
+
+// An argument vector of owned words, null-ended as the engine takes it.
+struct argv_words {
+  argv_words(std::initializer_list<std::string> list) : argv_words(std::vector(list)) {}
+  explicit argv_words(std::vector<std::string> list) : words(std::move(list)) {
+    for (std::string& word : words) pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+  }
+  argv_words(const argv_words& other) : argv_words(other.words) {}
+  std::vector<std::string> words;
+  std::vector<char*> pointers;
+};
