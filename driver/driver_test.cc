@@ -261,34 +261,34 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
   enum Sender { plain, alone, group, terminal, killed, hangup };
   struct Case {
     std::vector<int> sent;
-    std::vector<int> ignored;
+    std::vector<int> ignored = {};
     int ended_by;  // 0: the counting tool exits with its count, 1
     Sender sender = plain;
     bool hold = false;
     bool own_group = false;  // the tool leaves the wrapper's process group
   };
   const Case cases[] = {
-      {{SIGTERM}, {}, SIGTERM},
-      {{SIGINT}, {}, SIGINT},
-      {{SIGQUIT}, {}, SIGQUIT},
-      {{SIGHUP}, {}, SIGHUP},
-      {{SIGHUP, SIGINT, SIGTERM}, {SIGHUP, SIGINT}, SIGTERM},
-      {{SIGUSR1}, {}, SIGUSR1},
-      {{SIGRTMAX}, {}, SIGRTMAX},
-      {{SIGALRM}, {}, SIGALRM},
-      {{SIGTRAP}, {}, SIGTRAP},
-      {{SIGTERM}, {}, 0, alone},
-      {{SIGINT}, {}, 0, terminal},
-      {{SIGRTMIN + 1}, {}, 0, group, true},
+      {.sent = {SIGTERM}, .ended_by = SIGTERM},
+      {.sent = {SIGINT}, .ended_by = SIGINT},
+      {.sent = {SIGQUIT}, .ended_by = SIGQUIT},
+      {.sent = {SIGHUP}, .ended_by = SIGHUP},
+      {.sent = {SIGHUP, SIGINT, SIGTERM}, .ignored = {SIGHUP, SIGINT}, .ended_by = SIGTERM},
+      {.sent = {SIGUSR1}, .ended_by = SIGUSR1},
+      {.sent = {SIGRTMAX}, .ended_by = SIGRTMAX},
+      {.sent = {SIGALRM}, .ended_by = SIGALRM},
+      {.sent = {SIGTRAP}, .ended_by = SIGTRAP},
+      {.sent = {SIGTERM}, .ended_by = 0, .sender = alone},
+      {.sent = {SIGINT}, .ended_by = 0, .sender = terminal},
+      {.sent = {SIGRTMIN + 1}, .ended_by = 0, .sender = group, .hold = true},
       // Held blocked by the tool, a signal it has no copy of is still passed on.
-      {{SIGRTMIN + 1}, {}, 0, alone, true},
+      {.sent = {SIGRTMIN + 1}, .ended_by = 0, .sender = alone, .hold = true},
       // The hangup goes to the session leader alone; a tool outside the
       // terminal's group gets no Ctrl-C of its own.
-      {{SIGHUP}, {}, 0, hangup, true},
-      {{SIGINT}, {}, 0, terminal, true, true},
+      {.sent = {SIGHUP}, .ended_by = 0, .sender = hangup, .hold = true},
+      {.sent = {SIGINT}, .ended_by = 0, .sender = terminal, .hold = true, .own_group = true},
       // A SIGKILL of the wrapper, which nobody can pass on, takes the tool
       // too, though it ignores SIGTERM.
-      {{SIGKILL}, {SIGHUP, SIGTERM}, SIGKILL, killed},
+      {.sent = {SIGKILL}, .ignored = {SIGHUP, SIGTERM}, .ended_by = SIGKILL, .sender = killed},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();
