@@ -100,9 +100,8 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
                                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                                  mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
       _exit(125);
-    execve(options.program.c_str(), argv.pointers.data(), env.pointers.data());
-    if (errno == ENOEXEC && under_emulation)
-      execve(test_emulator, emulated_argv.data(), env.pointers.data());
+    execve(options.program.c_str(), argv, env);
+    if (errno == ENOEXEC && under_emulation) execve(test_emulator, emulated_argv.data(), env);
     _exit(127);
   }
   EXPECT_GT(pid, 0) << strerror(errno);

@@ -38,7 +38,7 @@ TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
   // In the configured directory itself, whatever the spelling: nothing to relocate.
   EXPECT_EQ(take_string(relocate_prefix_literal("C:/Tools/BIN/vesk-nm.exe", "c:/tools/bin/",
                                                 "c:/tools/lib/vesk/")),
-            "(null)");
+            std::nullopt);
   EXPECT_EQ(take_string(relocate_prefix_literal("D:/Opt Dir/bin/vesk-nm.exe", "/usr/bin/",
                                                 "/usr/lib/vesk/")),
             "D:/Opt Dir/bin/../lib/vesk/");

@@ -61,8 +61,8 @@ class PipelineProcessTest : public testing::Test {
   static void add(pex_pipeline* p, int flags, const args& a, const std::string& output = "",
                   const std::string& errname = "", char* const* environment = nullptr) {
     int code = -7;
-    const char* message = pex_add_stage_env(p, flags, a.words[0].c_str(), a.pointers.data(),
-                                            environment, output.empty() ? nullptr : output.c_str(),
+    const char* message = pex_add_stage_env(p, flags, a.words[0].c_str(), a, environment,
+                                            output.empty() ? nullptr : output.c_str(),
                                             errname.empty() ? nullptr : errname.c_str(), &code);
     ASSERT_EQ(message, nullptr) << message << " " << strerror(code);
   }
@@ -266,10 +266,9 @@ TEST_F(PipelineProcessTest, RunSingle) {
     std::set<int> before = open_fds();
     int status = 777, code = -7;
     if (!pex_testing::lose_child_statuses(c.sigchld_ignored)) continue;
-    EXPECT_STREQ(
-        pex_run_single(PEX_FINAL_STAGE | PEX_PATH_SEARCH, c.command.words[0].c_str(),
-                       c.command.pointers.data(), "vesk-test", nullptr, nullptr, &status, &code),
-        c.message);
+    EXPECT_STREQ(pex_run_single(PEX_FINAL_STAGE | PEX_PATH_SEARCH, c.command.words[0].c_str(),
+                                c.command, "vesk-test", nullptr, nullptr, &status, &code),
+                 c.message);
     pex_testing::lose_child_statuses(false);
     if (c.message != nullptr) {
       EXPECT_EQ(code, c.code);
@@ -292,7 +291,7 @@ TEST_F(PipelineProcessTest, ClosedStandardSlotIsNeverTakenForTheCallersStream) {
   const std::string out = path("out.txt"), mid = path("mid.txt"), input = path("in.txt");
   auto stage = [](pex_pipeline* p, int flags, const args& a, const std::string& output = "") {
     int code = 0;
-    const char* message = pex_add_stage(p, flags, a.words[0].c_str(), a.pointers.data(),
+    const char* message = pex_add_stage(p, flags, a.words[0].c_str(), a,
                                         output.empty() ? nullptr : output.c_str(), nullptr, &code);
     return std::string(message != nullptr ? message : "");
   };

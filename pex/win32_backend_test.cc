@@ -37,9 +37,8 @@ class Win32BackendTest : public testing::Test {
     std::string out = path("out.txt"), err = path("err.txt");
     pex_pipeline* p = pex_create_win32(0, "test", nullptr);
     outcome result;
-    const char* message =
-        pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv.pointers.data(),
-                          environment, out.c_str(), err.c_str(), &result.code);
+    const char* message = pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv,
+                                            environment, out.c_str(), err.c_str(), &result.code);
     if (message != nullptr) result.message = message;
     if (message == nullptr) {
       EXPECT_EQ(pex_get_status(p, 1, &result.status), 1);
@@ -225,7 +224,7 @@ TEST_F(Win32BackendTest, TextAndBinaryModes) {
     pex_pipeline* p = pex_create_win32(PEX_PREFER_PIPES, "test", nullptr);
     FILE* in = pex_open_input_pipe(p, c.binary_in);
     ASSERT_NE(in, nullptr);
-    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("cat"), nullptr};
+    argv_words argv{PEX_TEST_HELPER, "cat"};
     int code = 0;
     int flags = (c.binary_in != 0 ? PEX_BINARY_IN : 0) | (c.binary_out != 0 ? PEX_BINARY_OUT : 0);
     ASSERT_EQ(pex_add_stage(p, flags, PEX_TEST_HELPER, argv, nullptr, nullptr, &code), nullptr);
@@ -244,7 +243,7 @@ TEST_F(Win32BackendTest, TextAndBinaryModes) {
 // ran in its job, which its end closes.
 TEST_F(Win32BackendTest, GrandchildEndsWithTheChild) {
   pex_pipeline* p = pex_create_win32(PEX_PREFER_PIPES, "test", nullptr);
-  char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("grandchild"), nullptr};
+  argv_words argv{PEX_TEST_HELPER, "grandchild"};
   int code = 0;
   ASSERT_EQ(pex_add_stage(p, 0, PEX_TEST_HELPER, argv, nullptr, nullptr, &code), nullptr);
   FILE* output = pex_output_stream(p, 0);
@@ -307,13 +306,7 @@ TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
     for (int slot : c.closed) _close(slot);
     std::set<int> before = pex_testing::open_fds();
     pex_pipeline* p = pex_create_win32(0, "test", nullptr);
-    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER),
-                    const_cast<char*>("relay"),
-                    const_cast<char*>(PEX_TEST_HELPER),
-                    const_cast<char*>("std-handles"),
-                    report.data(),
-                    marker_value.data(),
-                    nullptr};
+    argv_words argv{PEX_TEST_HELPER, "relay", PEX_TEST_HELPER, "std-handles", report, marker_value};
     std::string fault;
     if (c.redirected) {
       FILE* in = pex_open_input_file(p, 0, input.c_str());

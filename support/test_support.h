@@ -13,8 +13,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include "support/win32_text.h"
 #endif
 
 // A fresh directory for one scope, removed with its contents afterwards. Its
@@ -22,25 +20,21 @@
 struct temp_dir {
   temp_dir() {
 #ifdef _WIN32
-    static int count = 0;
-    wchar_t base[MAX_PATH + 1];
-    if (GetTempPathW(MAX_PATH + 1, base) == 0) return;
-    char* narrow = wide_to_utf8(base);
-    std::string candidate = narrow;
-    free(narrow);
-    for (char& c : candidate)
-      if (c == '\\') c = '/';
     // Wine hands out the same small process ids after each fresh server, so
     // the id alone names folders of earlier runs. The clock tells runs apart,
     // and a name that exists all the same is never taken over.
     LARGE_INTEGER clock;
     QueryPerformanceCounter(&clock);
-    candidate += "vesk_test." + std::to_string(GetCurrentProcessId()) + "." +
-                 std::to_string(clock.QuadPart) + ".";
-    for (int attempt = 0; attempt < 100 && name.empty(); ++attempt) {
-      std::string unique = candidate + std::to_string(++count);
-      if (CreateDirectoryW(wide_text(unique.c_str()), nullptr)) name = unique;
-      if (name.empty() && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    std::error_code error;
+    std::filesystem::path base = std::filesystem::temp_directory_path(error) /
+                                 ("vesk_test." + std::to_string(GetCurrentProcessId()) + "." +
+                                  std::to_string(clock.QuadPart) + ".");
+    for (int attempt = 0; attempt < 100 && name.empty() && !error; ++attempt) {
+      std::filesystem::path candidate = base;
+      candidate += std::to_string(attempt);
+      if (!std::filesystem::create_directory(candidate, error)) continue;
+      std::u8string spelled = candidate.generic_u8string();
+      name.assign(spelled.begin(), spelled.end());
     }
 #else
     char pattern[] = "/tmp/vesk_test.XXXXXX";
@@ -53,7 +47,7 @@ struct temp_dir {
   }
   temp_dir(const temp_dir&) = delete;
   temp_dir& operator=(const temp_dir&) = delete;
-  std::string path(const std::string& leaf) const {
+  std::string path(const char* leaf) const {
     return name + "/" + leaf;
   }
   std::string name;
@@ -82,6 +76,7 @@ struct argv_words {
     pointers.push_back(nullptr);
   }
   argv_words(const argv_words& other) : argv_words(other.words) {}
+  operator char* const*() const { return pointers.data(); }
   std::vector<std::string> words;
   std::vector<char*> pointers;
 };
