@@ -113,13 +113,12 @@ class PosixBackendTest : public testing::Test {
     close(fd);
     return ops_->open_for_reading(pipeline_, path(name).c_str(), 0);
   }
-  pid_t spawn(int flags, std::vector<const char*> words, int in_fd, int out_fd, int err_fd,
+  pid_t spawn(int flags, std::vector<std::string> words, int in_fd, int out_fd, int err_fd,
               int to_close = -1, char* const* environment = nullptr) {
-    if (words[0] == std::string("helper")) words[0] = PEX_TEST_HELPER;
-    words.push_back(nullptr);
+    if (words[0] == "helper") words[0] = PEX_TEST_HELPER;
+    argv_words argv(std::move(words));
     message_ = nullptr;
     code_ = 0;
-    char* const* argv = const_cast<char* const*>(words.data());
     return ops_->spawn_child(pipeline_, flags, argv[0], argv, environment, in_fd, out_fd, err_fd,
                              to_close, &message_, &code_);
   }
@@ -318,7 +317,7 @@ bool make_machine_differ(machine_setting setting) {
 // row's folder: a/prog may not be run, b/prog is the helper, b/s a script
 // without "#!", p a file.
 TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
-  using words = std::vector<const char*>;
+  using words = std::vector<std::string>;
   struct Case {
     const char* what;
     machine_setting setting = as_is;
