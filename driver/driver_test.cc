@@ -39,11 +39,7 @@ unsigned long long signal_bits(const std::vector<int>& signals) {
 }
 
 // The sanitizer runtime cannot start without /proc.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool can_hide_proc = false;
-#else
-constexpr bool can_hide_proc = true;
-#endif
+constexpr bool can_hide_proc = !sanitized;
 
 // The stack limit before bound_wrapper_starts lowered it, back at TearDown.
 rlimit saved_stack;

@@ -1,5 +1,6 @@
-// Plumbing the tests of every folder share: one throw-away directory, one file
-// reader, one owner for a malloc'd string and one argument vector.
+// Plumbing the tests of every folder share: whether the sanitizer is in, one
+// throw-away directory, one file reader, one owner for a malloc'd string and one
+// argument vector.
 #pragma once
 
 #include <cstdlib>
@@ -13,6 +14,19 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#endif
+
+// Whether the address sanitizer's runtime is in the program.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+#else
+inline constexpr bool sanitized = false;
 #endif
 
 // A fresh directory for one scope, removed with its contents afterwards. Its
