@@ -53,6 +53,7 @@ TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
 
 TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
   temp_dir scratch;
+  ASSERT_NE(scratch.name, "");
   fs::path dir = fs::path(scratch.name) / "fs test";
   fs::create_directories(dir / "sub");
   std::ofstream(dir / "sub" / "tool.exe") << "x";
