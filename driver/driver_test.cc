@@ -39,11 +39,7 @@ unsigned long long signal_bits(const std::vector<int>& signals) {
 }
 
 // The sanitizer runtime cannot start without /proc.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool can_hide_proc = false;
-#else
-constexpr bool can_hide_proc = true;
-#endif
+constexpr bool can_hide_proc = !sanitized;
 
 // The stack limit before bound_wrapper_starts lowered it, back at TearDown.
 rlimit saved_stack;
@@ -55,19 +51,15 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
   if (options.cwd.empty()) options.cwd = scratch.string();
   fs::path in = scratch / "stdin", err = scratch / "stderr";
   write_file(in, options.input, fs::perms(0644));
-  std::vector<char*> argv, env;
-  for (std::string& s : options.argv) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  for (std::string& s : options.env) env.push_back(s.data());
-  env.push_back(nullptr);
+  argv_words argv(options.argv), env(options.env);
   // What this system cannot start, a program of the emulated kind, starts
   // through the emulator, which hands it argv[0] as given.
   Strings emulated{test_emulator, "-0", options.argv.empty() ? "" : options.argv[0],
                    options.program};
   std::vector<char*> emulated_argv;
   for (std::string& s : emulated) emulated_argv.push_back(s.data());
-  emulated_argv.insert(emulated_argv.end(), argv.begin() + (options.argv.empty() ? 0 : 1),
-                       argv.end());
+  emulated_argv.insert(emulated_argv.end(), argv.pointers.begin() + (options.argv.empty() ? 0 : 1),
+                       argv.pointers.end());
   pid_t test_pid = getpid();
   pid_t pid = fork();
   if (pid == 0) {
@@ -104,9 +96,8 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
                                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                                  mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
       _exit(125);
-    execve(options.program.c_str(), argv.data(), env.data());
-    if (errno == ENOEXEC && under_emulation)
-      execve(test_emulator, emulated_argv.data(), env.data());
+    execve(options.program.c_str(), argv, env);
+    if (errno == ENOEXEC && under_emulation) execve(test_emulator, emulated_argv.data(), env);
     _exit(127);
   }
   EXPECT_GT(pid, 0) << strerror(errno);
@@ -116,9 +107,8 @@ pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
 }  // namespace
 
 void WrapperTest::SetUp() {
-  char pattern[] = "/tmp/wrapper_test.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  base_ = fs::canonical(pattern);
+  ASSERT_NE(dir_.name, "");
+  base_ = dir_.name;
   root_ = base_ / "tree";
   scratch_ = base_ / "scratch";
   fs::create_directories(scratch_);
@@ -266,34 +256,34 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
   enum Sender { plain, alone, group, terminal, killed, hangup };
   struct Case {
     std::vector<int> sent;
-    std::vector<int> ignored;
+    std::vector<int> ignored = {};
     int ended_by;  // 0: the counting tool exits with its count, 1
     Sender sender = plain;
     bool hold = false;
     bool own_group = false;  // the tool leaves the wrapper's process group
   };
   const Case cases[] = {
-      {{SIGTERM}, {}, SIGTERM},
-      {{SIGINT}, {}, SIGINT},
-      {{SIGQUIT}, {}, SIGQUIT},
-      {{SIGHUP}, {}, SIGHUP},
-      {{SIGHUP, SIGINT, SIGTERM}, {SIGHUP, SIGINT}, SIGTERM},
-      {{SIGUSR1}, {}, SIGUSR1},
-      {{SIGRTMAX}, {}, SIGRTMAX},
-      {{SIGALRM}, {}, SIGALRM},
-      {{SIGTRAP}, {}, SIGTRAP},
-      {{SIGTERM}, {}, 0, alone},
-      {{SIGINT}, {}, 0, terminal},
-      {{SIGRTMIN + 1}, {}, 0, group, true},
+      {.sent = {SIGTERM}, .ended_by = SIGTERM},
+      {.sent = {SIGINT}, .ended_by = SIGINT},
+      {.sent = {SIGQUIT}, .ended_by = SIGQUIT},
+      {.sent = {SIGHUP}, .ended_by = SIGHUP},
+      {.sent = {SIGHUP, SIGINT, SIGTERM}, .ignored = {SIGHUP, SIGINT}, .ended_by = SIGTERM},
+      {.sent = {SIGUSR1}, .ended_by = SIGUSR1},
+      {.sent = {SIGRTMAX}, .ended_by = SIGRTMAX},
+      {.sent = {SIGALRM}, .ended_by = SIGALRM},
+      {.sent = {SIGTRAP}, .ended_by = SIGTRAP},
+      {.sent = {SIGTERM}, .ended_by = 0, .sender = alone},
+      {.sent = {SIGINT}, .ended_by = 0, .sender = terminal},
+      {.sent = {SIGRTMIN + 1}, .ended_by = 0, .sender = group, .hold = true},
       // Held blocked by the tool, a signal it has no copy of is still passed on.
-      {{SIGRTMIN + 1}, {}, 0, alone, true},
+      {.sent = {SIGRTMIN + 1}, .ended_by = 0, .sender = alone, .hold = true},
       // The hangup goes to the session leader alone; a tool outside the
       // terminal's group gets no Ctrl-C of its own.
-      {{SIGHUP}, {}, 0, hangup, true},
-      {{SIGINT}, {}, 0, terminal, true, true},
+      {.sent = {SIGHUP}, .ended_by = 0, .sender = hangup, .hold = true},
+      {.sent = {SIGINT}, .ended_by = 0, .sender = terminal, .hold = true, .own_group = true},
       // A SIGKILL of the wrapper, which nobody can pass on, takes the tool
       // too, though it ignores SIGTERM.
-      {{SIGKILL}, {SIGHUP, SIGTERM}, SIGKILL, killed},
+      {.sent = {SIGKILL}, .ignored = {SIGHUP, SIGTERM}, .ended_by = SIGKILL, .sender = killed},
   };
   std::string program = (root_ / "bin/vesk-nm").string();
   Strings env = base_env();

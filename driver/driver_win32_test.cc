@@ -174,11 +174,9 @@ HANDLE start(const RunOptions& options, HANDLE out, const fs::path& scratch, HAN
 }  // namespace
 
 void WrapperTest::SetUp() {
-  wchar_t temp[MAX_PATH + 1];
-  ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
-  base_ = fs::path(temp) / ("wrapper test " + std::to_string(GetCurrentProcessId()) + " " +
-                            testing::UnitTest::GetInstance()->current_test_info()->name());
-  fs::remove_all(base_);
+  ASSERT_NE(dir_.name, "");
+  // A space in every path the wrapper sees tests its command-line quoting.
+  base_ = file(dir_.path("wrapper test"));
   fs::create_directories(base_ / "scratch");
   base_ = fs::canonical(base_);
   root_ = base_ / "tree";

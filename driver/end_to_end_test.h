@@ -8,11 +8,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "driver/config.h"
+#include "support/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -48,13 +48,6 @@ inline std::string native(const fs::path& path) {
 }
 inline fs::path file(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-inline std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 inline void write_file(const fs::path& path, const std::string& text,
@@ -204,6 +197,7 @@ class WrapperTest : public testing::Test {
     return joined({tool_dir(root) + tool + exe, "--plugin", plugin_path(root)}, args);
   }
 
+  temp_dir dir_;
   fs::path base_, root_, scratch_, record_;
   int remover_end_ = -1;  // POSIX: what removes the directory should the test be killed
 };

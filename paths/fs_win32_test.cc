@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "paths/fs.h"
+#include "paths/owned_list.h"
 #include "paths/relocate.h"
 #include "paths/search_path.h"
+#include "support/test_support.h"
 #include "support/win32_text.h"
 
 namespace fs = std::filesystem;
@@ -20,24 +22,11 @@ namespace {
 
 using strings = std::vector<std::string>;
 
-strings prefixes(const search_path& list) {
-  strings out;
-  for (const search_dir* dir = list.head; dir != nullptr; dir = dir->next)
-    out.push_back(dir->prefix);
-  return out;
-}
-
-std::string take(char* text) {
-  std::string out = text != nullptr ? text : "(null)";
-  free(text);
-  return out;
-}
-
 TEST(WindowsPaths, ListsAreCutAtSemicolonsOnly) {
-  search_path list{};
+  owned_list owned;
   // Empty and quoted entries as installers leave them.
-  load_search_path(";C:\\tools;;D:/x/;\"e:\\y z\\\";\"f:\\open", &list);
-  EXPECT_EQ(prefixes(list), (strings{"C:\\tools/", "D:/x/", "e:\\y z\\", "\"f:\\open/"}));
+  load_search_path(";C:\\tools;;D:/x/;\"e:\\y z\\\";\"f:\\open", &owned.list);
+  EXPECT_EQ(owned.prefixes(), (strings{"C:\\tools/", "D:/x/", "e:\\y z\\", "\"f:\\open/"}));
 }
 
 TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
@@ -47,30 +36,32 @@ TEST(WindowsPaths, DirectoriesCompareWithoutLetterCaseAndEitherSlash) {
   EXPECT_FALSE(same_path_component("bin/", "bin2/"));
   EXPECT_FALSE(same_path_component("bin", "bin/"));
   // In the configured directory itself, whatever the spelling: nothing to relocate.
-  EXPECT_EQ(take(relocate_prefix_literal("C:/Tools/BIN/vesk-nm.exe", "c:/tools/bin/",
-                                         "c:/tools/lib/vesk/")),
-            "(null)");
-  EXPECT_EQ(
-      take(relocate_prefix_literal("D:/Opt Dir/bin/vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
-      "D:/Opt Dir/bin/../lib/vesk/");
+  EXPECT_EQ(take_string(relocate_prefix_literal("C:/Tools/BIN/vesk-nm.exe", "c:/tools/bin/",
+                                                "c:/tools/lib/vesk/")),
+            std::nullopt);
+  EXPECT_EQ(take_string(relocate_prefix_literal("D:/Opt Dir/bin/vesk-nm.exe", "/usr/bin/",
+                                                "/usr/lib/vesk/")),
+            "D:/Opt Dir/bin/../lib/vesk/");
   // Either slash splits; a prefix without its trailing separator names its parent.
-  EXPECT_EQ(
-      take(relocate_prefix_literal("D:\\Opt\\bin\\vesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
-      "D:\\Opt\\bin\\../lib/vesk/");
-  EXPECT_EQ(take(relocate_prefix_literal("D:\\Opt\\binvesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
+  EXPECT_EQ(take_string(relocate_prefix_literal("D:\\Opt\\bin\\vesk-nm.exe", "/usr/bin/",
+                                                "/usr/lib/vesk/")),
+            "D:\\Opt\\bin\\../lib/vesk/");
+  EXPECT_EQ(take_string(
+                relocate_prefix_literal("D:\\Opt\\binvesk-nm.exe", "/usr/bin/", "/usr/lib/vesk/")),
             "D:\\Opt\\../lib/vesk/");
 }
 
 TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
-  wchar_t temp[MAX_PATH + 1];
-  ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
-  fs::path dir = fs::path(temp) / ("fs test " + std::to_string(GetCurrentProcessId()));
+  temp_dir scratch;
+  ASSERT_NE(scratch.name, "");
+  fs::path dir = fs::path(scratch.name) / "fs test";
   fs::create_directories(dir / "sub");
   std::ofstream(dir / "sub" / "tool.exe") << "x";
   std::string resolved =
-      take(canonical_path_copy((dir.string() + "\\sub\\..\\sub\\tool.exe").c_str()));
+      take_string(canonical_path_copy((dir.string() + "\\sub\\..\\sub\\tool.exe").c_str()))
+          .value_or("(null)");
   EXPECT_EQ(resolved, fs::canonical(dir / "sub" / "tool.exe").generic_string());
-  EXPECT_EQ(take(canonical_path_copy("no\\such\\file")), "no/such/file");
+  EXPECT_EQ(take_string(canonical_path_copy("no\\such\\file")), "no/such/file");
   // A share as the system names it, which Wine cannot make.
   wchar_t share[] = L"\\\\?\\UNC\\server\\share\\tool.exe";
   char spelled[resolved_path_size];
@@ -84,10 +75,10 @@ TEST(WindowsPaths, ResolvedPathsAreSpelledWithForwardSlashes) {
 
   // A directory of the sought name is passed over; the file in the next entry is found.
   fs::create_directories(dir / "first" / "tool.exe");
-  search_path list{};
-  load_search_path(((dir / "first").string() + ";" + (dir / "sub").string()).c_str(), &list);
-  EXPECT_EQ(take(locate_file(&list, "tool.exe", X_OK)), (dir / "sub").string() + "/tool.exe");
-  fs::remove_all(dir);
+  owned_list owned;
+  load_search_path(((dir / "first").string() + ";" + (dir / "sub").string()).c_str(), &owned.list);
+  EXPECT_EQ(take_string(locate_file(&owned.list, "tool.exe", X_OK)),
+            (dir / "sub").string() + "/tool.exe");
 }
 
 }  // namespace

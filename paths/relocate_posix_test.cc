@@ -59,7 +59,7 @@ TEST(CanonicalPathCopy, ResolvesWhatExistsAndCopiesTheRest) {
 
 using relocate_fn = char* (*)(const char*, const char*, const char*);
 
-struct relocation {
+struct RelocationCase {
   relocate_fn relocate;
   const char* program;
   const char* bin_dir;
@@ -67,20 +67,20 @@ struct relocation {
   std::optional<std::string> expected;
 };
 
-// Resolving samples also go through relocate_prefixes, beside a second target.
-void expect_relocations(const std::vector<relocation>& samples) {
-  for (const relocation& r : samples) {
-    EXPECT_EQ(take_string(r.relocate(r.program, r.bin_dir, r.target_dir)), r.expected)
-        << (r.relocate == relocate_prefix ? "resolving " : "literal ")
-        << (r.program ? r.program : "(null)") << " " << (r.bin_dir ? r.bin_dir : "(null)") << " "
-        << (r.target_dir ? r.target_dir : "(null)");
-    if (r.relocate != relocate_prefix) continue;
-    const char* targets[] = {"/usr/bin/x/", r.target_dir};
+// Resolving cases also go through relocate_prefixes, beside a second target.
+void expect_relocations(const std::vector<RelocationCase>& cases) {
+  for (const RelocationCase& c : cases) {
+    EXPECT_EQ(take_string(c.relocate(c.program, c.bin_dir, c.target_dir)), c.expected)
+        << (c.relocate == relocate_prefix ? "resolving " : "literal ")
+        << (c.program ? c.program : "(null)") << " " << (c.bin_dir ? c.bin_dir : "(null)") << " "
+        << (c.target_dir ? c.target_dir : "(null)");
+    if (c.relocate != relocate_prefix) continue;
+    const char* targets[] = {"/usr/bin/x/", c.target_dir};
     char* results[2];
-    relocate_prefixes(r.program, r.bin_dir, targets, 2, results);
+    relocate_prefixes(c.program, c.bin_dir, targets, 2, results);
     EXPECT_EQ(take_string(results[0]),
-              take_string(relocate_prefix(r.program, r.bin_dir, "/usr/bin/x/")));
-    EXPECT_EQ(take_string(results[1]), r.expected) << "relocate_prefixes " << r.program;
+              take_string(relocate_prefix(c.program, c.bin_dir, "/usr/bin/x/")));
+    EXPECT_EQ(take_string(results[1]), c.expected) << "relocate_prefixes " << c.program;
   }
 }
 
@@ -136,7 +136,7 @@ TEST(RelocatePrefix, EveryAllocationFailureGivesNullAndReleasesAll) {
   const relocate_fn rr = relocate_prefix;
   const char* bin = "/usr/bin/";
   const char* exec = "/usr/lib/vesk/";
-  const std::vector<relocation> samples = {
+  const std::vector<RelocationCase> cases = {
       {rl, "/opt/tc/bin/vesk-nm", bin, exec, "/opt/tc/bin/../lib/vesk/"},
       {rr, "/opt/tc/bin/vesk-nm", bin, exec, "/opt/tc/bin/../lib/vesk/"},
       {rl, "/usr/bin/vesk-nm", bin, exec, std::nullopt},
@@ -145,22 +145,22 @@ TEST(RelocatePrefix, EveryAllocationFailureGivesNullAndReleasesAll) {
       {rr, "prog", bin, exec, d + "/bin/../lib/vesk/"},
       {rl, "absent", bin, exec, "../lib/vesk/"},
   };
-  auto run = [](const relocation& r, int failing) {
+  auto run = [](const RelocationCase& c, int failing) {
     probe = {true, 0, failing, 0};
-    char* result = r.relocate(r.program, r.bin_dir, r.target_dir);
+    char* result = c.relocate(c.program, c.bin_dir, c.target_dir);
     probe.active = false;
     return result;
   };
-  for (const relocation& r : samples) {
-    char* whole = run(r, -1);
+  for (const RelocationCase& c : cases) {
+    char* whole = run(c, -1);
     int allocations = probe.calls;
-    EXPECT_GT(allocations, 0) << r.program;
-    EXPECT_EQ(probe.live, whole != nullptr ? 1 : 0) << r.program;
-    EXPECT_EQ(take_string(whole), r.expected) << r.program;
+    EXPECT_GT(allocations, 0) << c.program;
+    EXPECT_EQ(probe.live, whole != nullptr ? 1 : 0) << c.program;
+    EXPECT_EQ(take_string(whole), c.expected) << c.program;
     for (int failing = 0; failing < allocations; ++failing) {
-      char* result = run(r, failing);
-      EXPECT_EQ(probe.live, 0) << r.program << " allocation " << failing;
-      EXPECT_EQ(take_string(result), std::nullopt) << r.program << " allocation " << failing;
+      char* result = run(c, failing);
+      EXPECT_EQ(probe.live, 0) << c.program << " allocation " << failing;
+      EXPECT_EQ(take_string(result), std::nullopt) << c.program << " allocation " << failing;
     }
   }
 }
@@ -202,11 +202,11 @@ TEST(RelocatePrefix, EmptyPathElementsTryTheCurrentDirectory) {
   scoped_cwd cwd(d + "/cwd");
   const std::string none = d + "/none";
   const std::string other = d + "/other";
-  struct sample {
+  struct Case {
     std::string path;
     std::string literal;
   };
-  const sample samples[] = {
+  const Case cases[] = {
       {"", "./../lib/vesk/"},
       {":" + other, "./../lib/vesk/"},
       {none + "::" + other, "./../lib/vesk/"},
@@ -216,11 +216,11 @@ TEST(RelocatePrefix, EmptyPathElementsTryTheCurrentDirectory) {
       // A trailing backslash is part of a directory's name here, not its end.
       {d + "/back\\", d + "/back\\/../lib/vesk/"},
   };
-  for (const sample& s : samples) {
-    scoped_env path("PATH", s.path);
+  for (const Case& c : cases) {
+    scoped_env path("PATH", c.path);
     EXPECT_EQ(take_string(relocate_prefix_literal("prog", "/usr/bin/", "/usr/lib/vesk/")),
-              s.literal)
-        << "PATH=" << s.path;
+              c.literal)
+        << "PATH=" << c.path;
   }
   scoped_env path("PATH", "");
   EXPECT_EQ(take_string(relocate_prefix("prog", "/usr/bin/", "/usr/lib/vesk/")),

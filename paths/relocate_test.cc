@@ -13,11 +13,11 @@ namespace {
 using strings = std::vector<std::string>;
 
 TEST(SplitPathComponents, KeepsEachSeparatorRunWithItsComponent) {
-  struct sample {
+  struct Case {
     const char* path;
     strings expected;
   };
-  const sample samples[] = {
+  const Case cases[] = {
       {"/opt//tc/bin/vesk-nm", {"/", "opt//", "tc/", "bin/", "vesk-nm"}},
       {"/usr/lib/vesk/", {"/", "usr/", "lib/", "vesk/"}},
       {"a//b/", {"a//", "b/"}},
@@ -30,14 +30,14 @@ TEST(SplitPathComponents, KeepsEachSeparatorRunWithItsComponent) {
        backslash_separates ? strings{"tc\\", "bin\\", "vesk-nm"} : strings{"tc\\bin\\vesk-nm"}},
       {"C:/x:y/z", {"C:/", "x:y/", "z"}},
   };
-  for (const sample& s : samples) {
+  for (const Case& c : cases) {
     int count = -1;
-    char** components = split_path_components(s.path, &count);
-    ASSERT_NE(components, nullptr) << s.path;
+    char** components = split_path_components(c.path, &count);
+    ASSERT_NE(components, nullptr) << c.path;
     strings got;
-    for (char** c = components; *c != nullptr; ++c) got.push_back(*c);
-    EXPECT_EQ(got, s.expected) << s.path;
-    EXPECT_EQ(count, static_cast<int>(s.expected.size())) << s.path;
+    for (char** piece = components; *piece != nullptr; ++piece) got.push_back(*piece);
+    EXPECT_EQ(got, c.expected) << c.path;
+    EXPECT_EQ(count, static_cast<int>(c.expected.size())) << c.path;
     free_path_components(components);
   }
 }
@@ -60,12 +60,12 @@ TEST(SplitPathComponents, EmptyPathGivesNull) {
 }
 
 TEST(Basenames, SkipDirectoriesAndDrivePrefixes) {
-  struct sample {
+  struct Case {
     const char* path;
     size_t offset;       // path_basename
     size_t unix_offset;  // unix_path_basename
   };
-  const sample samples[] = {
+  const Case cases[] = {
       {"C:vesk-nm", 2, 0},
       {"C:\\tc\\bin\\vesk-nm", 10, 0},
       {"tc/bin\\vesk-nm", 7, 3},
@@ -77,9 +77,9 @@ TEST(Basenames, SkipDirectoriesAndDrivePrefixes) {
       {"/a/b/c", 5, 5},
       {"a\\b", 2, 0},
   };
-  for (const sample& s : samples) {
-    EXPECT_EQ(path_basename(s.path), s.path + s.offset) << s.path;
-    EXPECT_EQ(unix_path_basename(s.path), s.path + s.unix_offset) << s.path;
+  for (const Case& c : cases) {
+    EXPECT_EQ(path_basename(c.path), c.path + c.offset) << c.path;
+    EXPECT_EQ(unix_path_basename(c.path), c.path + c.unix_offset) << c.path;
   }
 }
 

@@ -26,11 +26,11 @@ std::string traced(Action action) {
 using strings = std::vector<std::string>;
 
 TEST(LoadSearchPath, CutsPiecesAtEveryColon) {
-  struct sample {
+  struct Case {
     const char* input;
     strings expected;
   };
-  const sample samples[] = {
+  const Case cases[] = {
       {"", {"./"}},
       {"a::b", {"a/", "./", "b/"}},
       {"a:", {"a/", "./"}},
@@ -42,10 +42,10 @@ TEST(LoadSearchPath, CutsPiecesAtEveryColon) {
       {"/usr/bin:/bin", {"/usr/bin/", "/bin/"}},
       {"a//", {"a//"}},
   };
-  for (const sample& s : samples) {
+  for (const Case& c : cases) {
     owned_list owned;
-    load_search_path(s.input, &owned.list);
-    EXPECT_EQ(owned.prefixes(), s.expected) << "input '" << s.input << "'";
+    load_search_path(c.input, &owned.list);
+    EXPECT_EQ(owned.prefixes(), c.expected) << "input '" << c.input << "'";
   }
 }
 
@@ -57,8 +57,7 @@ TEST(LoadSearchPath, TracesEveryPrefix) {
             "  - add prefix: a/\n"
             "  - add prefix: ./\n"
             "  - add prefix: b\\\n");
-  written =
-      traced([&] { load_search_path("n\nl\x1b[31m\t\x7f\\x\xc3\xa9\\\x02", &owned.list); });
+  written = traced([&] { load_search_path("n\nl\x1b[31m\t\x7f\\x\xc3\xa9\\\x02", &owned.list); });
   EXPECT_EQ(written,
             "Convert string 'n\\nl\\x1b[31m\\x09\\x7f\\\\x\xc3\xa9\\\\\\x02' into prefixes, "
             "separator = ':'\n"
@@ -172,13 +171,13 @@ TEST(LocateFileTrace, WritesExactLines) {
   owned_list odd;
   load_search_path((dir.path() + "/new\nline\\n").c_str(), &odd.list);
 
-  struct sample {
+  struct Case {
     const search_path* list;
     std::string name;
     std::string expected;
     bool found;
   };
-  const sample samples[] = {
+  const Case cases[] = {
       {&empty.list, program, "Looking for '" + program + "'\n  - found: absolute path\n", true},
       {&empty.list, missing,
        "Looking for '" + missing +
@@ -195,11 +194,11 @@ TEST(LocateFileTrace, WritesExactLines) {
       {&odd.list, "p\nq",
        "Looking for 'p\\nq'\n  - found: " + dir.path() + "/new\\nline\\\\n/p\\nq\n", true},
   };
-  for (const sample& s : samples) {
+  for (const Case& c : cases) {
     char* result = nullptr;
-    std::string written = traced([&] { result = locate_file(s.list, s.name.c_str(), X_OK); });
-    EXPECT_EQ(written, s.expected) << s.name;
-    EXPECT_EQ(result != nullptr, s.found) << s.name;
+    std::string written = traced([&] { result = locate_file(c.list, c.name.c_str(), X_OK); });
+    EXPECT_EQ(written, c.expected) << c.name;
+    EXPECT_EQ(result != nullptr, c.found) << c.name;
     free(result);
   }
 }

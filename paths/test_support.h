@@ -1,5 +1,5 @@
-// Scoped helpers for the path tests: throw-away directories, environment and
-// working-directory changes that are undone on scope exit.
+// Scoped helpers for the path tests: throw-away directories with files in
+// them, environment and working-directory changes that are undone on scope exit.
 #pragma once
 
 #include <sys/stat.h>
@@ -11,33 +11,22 @@
 #include <optional>
 #include <string>
 
-class scratch_dir {
- public:
-  scratch_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "paths_test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-      path_ = std::filesystem::canonical(pattern).string();
-    }
-  }
-  ~scratch_dir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  scratch_dir(const scratch_dir&) = delete;
-  scratch_dir& operator=(const scratch_dir&) = delete;
+#include "support/test_support.h"
 
+// A temporary directory that makes files and links inside itself.
+struct scratch_dir : temp_dir {
   // Absolute, without symbolic links, no trailing '/'.
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return name; }
 
   std::string make_dir(const std::string& relative) const {
-    std::string full = path_ + "/" + relative;
+    std::string full = name + "/" + relative;
     std::filesystem::create_directories(full);
     return full;
   }
 
   // Creates a file with the given permission bits, directories included.
   std::string make_file(const std::string& relative, mode_t mode) const {
-    std::string full = path_ + "/" + relative;
+    std::string full = name + "/" + relative;
     std::filesystem::create_directories(std::filesystem::path(full).parent_path());
     std::ofstream(full) << "#!/bin/sh\n";
     chmod(full.c_str(), mode);
@@ -45,14 +34,11 @@ class scratch_dir {
   }
 
   std::string make_link(const std::string& relative, const std::string& target) const {
-    std::string full = path_ + "/" + relative;
+    std::string full = name + "/" + relative;
     std::filesystem::create_directories(std::filesystem::path(full).parent_path());
     std::filesystem::create_symlink(target, full);
     return full;
   }
-
- private:
-  std::string path_;
 };
 
 // Sets (or, with nullopt, unsets) a variable for the scope.
@@ -96,11 +82,3 @@ class scoped_cwd {
  private:
   std::filesystem::path saved_;
 };
-
-// Takes ownership of a malloc'd string.
-inline std::optional<std::string> take_string(char* text) {
-  if (text == nullptr) return std::nullopt;
-  std::string copy(text);
-  free(text);
-  return copy;
-}

@@ -24,17 +24,12 @@ namespace {
 using pex_testing::exists;
 using pex_testing::exited_with;
 using pex_testing::open_fds;
-using pex_testing::read_file;
 
 // An argument vector; the word "helper" stands for the helper program.
-struct args {
-  args(std::initializer_list<std::string> list) : words(list) {
-    if (words[0] == "helper") words[0] = PEX_TEST_HELPER;
-    for (std::string& word : words) pointers.push_back(word.data());
-    pointers.push_back(nullptr);
+struct args : argv_words {
+  args(std::initializer_list<std::string> list) : argv_words(list) {
+    if (words[0] == "helper") pointers[0] = (words[0] = PEX_TEST_HELPER).data();
   }
-  std::vector<std::string> words;
-  std::vector<char*> pointers;
 };
 
 std::string read_stream(FILE* stream) {
@@ -66,13 +61,13 @@ class PipelineProcessTest : public testing::Test {
   static void add(pex_pipeline* p, int flags, const args& a, const std::string& output = "",
                   const std::string& errname = "", char* const* environment = nullptr) {
     int code = -7;
-    const char* message = pex_add_stage_env(p, flags, a.words[0].c_str(), a.pointers.data(),
-                                            environment, output.empty() ? nullptr : output.c_str(),
+    const char* message = pex_add_stage_env(p, flags, a.words[0].c_str(), a, environment,
+                                            output.empty() ? nullptr : output.c_str(),
                                             errname.empty() ? nullptr : errname.c_str(), &code);
     ASSERT_EQ(message, nullptr) << message << " " << strerror(code);
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
 };
 
 // Each stage starts after the previous one was waited for; pex_destroy deletes
@@ -273,10 +268,9 @@ TEST_F(PipelineProcessTest, RunSingle) {
     std::set<int> before = open_fds();
     int status = 777, code = -7;
     if (!pex_testing::lose_child_statuses(c.sigchld_ignored)) continue;
-    EXPECT_STREQ(
-        pex_run_single(PEX_FINAL_STAGE | PEX_PATH_SEARCH, c.command.words[0].c_str(),
-                       c.command.pointers.data(), "vesk-test", nullptr, nullptr, &status, &code),
-        c.message);
+    EXPECT_STREQ(pex_run_single(PEX_FINAL_STAGE | PEX_PATH_SEARCH, c.command.words[0].c_str(),
+                                c.command, "vesk-test", nullptr, nullptr, &status, &code),
+                 c.message);
     pex_testing::lose_child_statuses(false);
     if (c.message != nullptr) {
       EXPECT_EQ(code, c.code);
@@ -299,7 +293,7 @@ TEST_F(PipelineProcessTest, ClosedStandardSlotIsNeverTakenForTheCallersStream) {
   const std::string out = path("out.txt"), mid = path("mid.txt"), input = path("in.txt");
   auto stage = [](pex_pipeline* p, int flags, const args& a, const std::string& output = "") {
     int code = 0;
-    const char* message = pex_add_stage(p, flags, a.words[0].c_str(), a.pointers.data(),
+    const char* message = pex_add_stage(p, flags, a.words[0].c_str(), a,
                                         output.empty() ? nullptr : output.c_str(), nullptr, &code);
     return std::string(message != nullptr ? message : "");
   };

@@ -171,7 +171,7 @@ class FakePipelineTest : public testing::Test {
                          code != nullptr ? code : &ignored);
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
   std::deque<std::string> names_;
   fake_backend fake_;
 };
@@ -181,73 +181,89 @@ class FakePipelineTest : public testing::Test {
 // closed and what stays recorded. Afterwards pex_destroy has closed every
 // descriptor the back end handed out exactly once, and never 0, 1 or 2.
 TEST_F(FakePipelineTest, StageStartFailures) {
+  // A field a row leaves out has its most usual value.
   struct Case {
     const char* name;
-    int creation_flags;
-    int before;  // flags of a stage started before; none, or broken_input
-    const char* first_output;
-    failing fails;  // with `code` as its errno
-    int flags;
-    const char* output;
-    const char* errname;
+    int creation_flags = 0;
+    int before = 0;  // flags of a stage started before; none, or broken_input
+    const char* first_output = nullptr;
+    failing fails = fail_nothing;  // with `code` as its errno
+    int flags = 0;
+    const char* output = nullptr;
+    const char* errname = nullptr;
     const char* message;
-    int code;
-    const char* closed;
-    size_t calls;  // opens, pipes and spawns of the failing start
-    int next_in_fd;
-    int stderr_read_fd;
-    const char* pending;
-    int temp_files;
+    int code = 0;
+    const char* closed = "";
+    size_t calls = 0;  // opens, pipes and spawns of the failing start
+    int next_in_fd = -1;
+    int stderr_read_fd = -1;
+    const char* pending = nullptr;
+    int temp_files = 0;
   };
   constexpr int none = -1, broken_input = -2;  // an input file whose stream cannot be closed
   constexpr int pipes = PEX_PREFER_PIPES, final = PEX_FINAL_STAGE, err_pipe = PEX_STDERR_TO_PIPE;
+  // The formatter would give each field of a row a line of its own.
+  // clang-format off
   const Case cases[] = {
       // fclose releases the stream even when it fails: it is never closed again.
-      {"input file cannot be closed", 0, broken_input, nullptr, fail_nothing, final, nullptr,
-       nullptr, "closing pipeline input file", EBADF, "", 0, 0, -1, "input.txt", 0},
-      {"wait fails before the pending input", 0, 0, "stage1.out", fail_wait, final, nullptr,
-       nullptr, "wait", ECHILD, "", 0, 0, -1, "stage1.out", 1},
-      {"pending input cannot be opened", 0, 0, "stage1.out", fail_open_read, final, nullptr,
-       nullptr, "open temporary file", ENOENT, "", 1, 0, -1, "stage1.out", 1},
-      {"stage after the final one", 0, final, nullptr, fail_nothing, 0, nullptr, nullptr,
-       "pipeline already complete", 0, "", 0, -1, -1, nullptr, 0},
-      {"final output file cannot be opened, first stage", 0, none, nullptr, fail_open_write, final,
-       "final.out", nullptr, "open temporary output file", EACCES, "", 1, -1, -1, nullptr, 0},
-      {"final output file cannot be opened, reading a pipe", pipes, 0, nullptr, fail_open_write,
-       final, "final.out", nullptr, "open temporary output file", EACCES, "10", 1, -1, -1, nullptr,
-       0},
-      {"intermediate output file cannot be opened", 0, none, nullptr, fail_open_write, 0,
-       "stage1.out", nullptr, "open temporary output file", EACCES, "", 1, 0, -1, "stage1.out", 1},
-      {"intermediate output file cannot be opened, reading a file", 0, 0, "stage1.out",
-       fail_open_write, 0, "stage2.out", nullptr, "open temporary output file", EACCES, "11", 2, 0,
-       -1, "stage2.out", 2},
+      {.name = "input file cannot be closed", .before = broken_input, .flags = final,
+       .message = "closing pipeline input file", .code = EBADF, .next_in_fd = 0,
+       .pending = "input.txt"},
+      {.name = "wait fails before the pending input", .first_output = "stage1.out",
+       .fails = fail_wait, .flags = final, .message = "wait", .code = ECHILD, .next_in_fd = 0,
+       .pending = "stage1.out", .temp_files = 1},
+      {.name = "pending input cannot be opened", .first_output = "stage1.out",
+       .fails = fail_open_read, .flags = final, .message = "open temporary file", .code = ENOENT,
+       .calls = 1, .next_in_fd = 0, .pending = "stage1.out", .temp_files = 1},
+      {.name = "stage after the final one", .before = final,
+       .message = "pipeline already complete"},
+      {.name = "final output file cannot be opened, first stage", .before = none,
+       .fails = fail_open_write, .flags = final, .output = "final.out",
+       .message = "open temporary output file", .code = EACCES, .calls = 1},
+      {.name = "final output file cannot be opened, reading a pipe", .creation_flags = pipes,
+       .fails = fail_open_write, .flags = final, .output = "final.out",
+       .message = "open temporary output file", .code = EACCES, .closed = "10", .calls = 1},
+      {.name = "intermediate output file cannot be opened", .before = none,
+       .fails = fail_open_write, .output = "stage1.out", .message = "open temporary output file",
+       .code = EACCES, .calls = 1, .next_in_fd = 0, .pending = "stage1.out", .temp_files = 1},
+      {.name = "intermediate output file cannot be opened, reading a file",
+       .first_output = "stage1.out", .fails = fail_open_write, .output = "stage2.out",
+       .message = "open temporary output file", .code = EACCES, .closed = "11", .calls = 2,
+       .next_in_fd = 0, .pending = "stage2.out", .temp_files = 2},
       // The closed read end is forgotten, so nothing closes it again.
-      {"output pipe cannot be made", pipes, 0, nullptr, fail_out_pipe, 0, nullptr, nullptr, "pipe",
-       EMFILE, "10", 1, -1, -1, nullptr, 0},
-      {"output pipe cannot be made, first stage", pipes, none, nullptr, fail_out_pipe, 0, nullptr,
-       nullptr, "pipe", EMFILE, "", 1, 0, -1, nullptr, 0},
-      {"no unique intermediate file", 0, none, nullptr, fail_nothing, 0, nullptr, nullptr,
-       "could not create temporary file", 0, "", 0, 0, -1, nullptr, 0},
+      {.name = "output pipe cannot be made", .creation_flags = pipes, .fails = fail_out_pipe,
+       .message = "pipe", .code = EMFILE, .closed = "10", .calls = 1},
+      {.name = "output pipe cannot be made, first stage", .creation_flags = pipes, .before = none,
+       .fails = fail_out_pipe, .message = "pipe", .code = EMFILE, .calls = 1, .next_in_fd = 0},
+      {.name = "no unique intermediate file", .before = none,
+       .message = "could not create temporary file", .next_in_fd = 0},
       // Checked before the error pipe that already exists.
-      {"errname with the error pipe", pipes, err_pipe, nullptr, fail_nothing, err_pipe, nullptr,
-       "err.txt", "both ERRNAME and PEX_STDERR_TO_PIPE specified.", 0, "10 15", 1, 14, 12, nullptr,
-       0},
-      {"error pipe before another stage", pipes, err_pipe, nullptr, fail_nothing, final,
-       "final.out", nullptr, "PEX_STDERR_TO_PIPE used in the middle of pipeline", 0, "10 14", 1, -1,
-       12, nullptr, 0},
+      {.name = "errname with the error pipe", .creation_flags = pipes, .before = err_pipe,
+       .flags = err_pipe, .errname = "err.txt",
+       .message = "both ERRNAME and PEX_STDERR_TO_PIPE specified.", .closed = "10 15", .calls = 1,
+       .next_in_fd = 14, .stderr_read_fd = 12},
+      {.name = "error pipe before another stage", .creation_flags = pipes, .before = err_pipe,
+       .flags = final, .output = "final.out",
+       .message = "PEX_STDERR_TO_PIPE used in the middle of pipeline", .closed = "10 14",
+       .calls = 1, .stderr_read_fd = 12},
       // The error file is never opened.
-      {"error pipe before another stage with errname", 0, err_pipe, "stage1.out", fail_nothing, 0,
-       "stage2.out", "err.txt", "PEX_STDERR_TO_PIPE used in the middle of pipeline", 0, "13 14", 2,
-       0, 11, "stage2.out", 2},
-      {"error file cannot be opened", 0, none, nullptr, fail_err_file, final, "final.out",
-       "err.txt", "open error file", EROFS, "10", 2, -1, -1, nullptr, 0},
-      {"error pipe cannot be made", pipes, none, nullptr, fail_err_pipe, err_pipe, nullptr, nullptr,
-       "pipe", ENFILE, "11", 2, 10, -1, nullptr, 0},
-      {"child cannot be started", pipes, 0, nullptr, fail_spawn, err_pipe, nullptr, nullptr,
-       "spawn", ENOEXEC, "10 13 15", 3, 12, 14, nullptr, 0},
-      {"child cannot be started, standard descriptors", 0, none, nullptr, fail_spawn, final,
-       nullptr, nullptr, "spawn", E2BIG, "", 1, -1, -1, nullptr, 0},
+      {.name = "error pipe before another stage with errname", .before = err_pipe,
+       .first_output = "stage1.out", .output = "stage2.out", .errname = "err.txt",
+       .message = "PEX_STDERR_TO_PIPE used in the middle of pipeline", .closed = "13 14",
+       .calls = 2, .next_in_fd = 0, .stderr_read_fd = 11, .pending = "stage2.out", .temp_files = 2},
+      {.name = "error file cannot be opened", .before = none, .fails = fail_err_file,
+       .flags = final, .output = "final.out", .errname = "err.txt", .message = "open error file",
+       .code = EROFS, .closed = "10", .calls = 2},
+      {.name = "error pipe cannot be made", .creation_flags = pipes, .before = none,
+       .fails = fail_err_pipe, .flags = err_pipe, .message = "pipe", .code = ENFILE, .closed = "11",
+       .calls = 2, .next_in_fd = 10},
+      {.name = "child cannot be started", .creation_flags = pipes, .fails = fail_spawn,
+       .flags = err_pipe, .message = "spawn", .code = ENOEXEC, .closed = "10 13 15", .calls = 3,
+       .next_in_fd = 12, .stderr_read_fd = 14},
+      {.name = "child cannot be started, standard descriptors", .before = none, .fails = fail_spawn,
+       .flags = final, .message = "spawn", .code = E2BIG, .calls = 1},
   };
+  // clang-format on
   // No file can be made under this prefix; only a stage that needs a fresh
   // intermediate name notices.
   const std::string missing_prefix = path("missing/job"), input = path("input.txt");

@@ -36,7 +36,6 @@ namespace {
 using pex_testing::fd_flags;
 using pex_testing::file_identity;
 using pex_testing::open_fds;
-using pex_testing::read_file;
 using pex_testing::standard_slots;
 
 // Every open descriptor with its flags and its file.
@@ -114,13 +113,12 @@ class PosixBackendTest : public testing::Test {
     close(fd);
     return ops_->open_for_reading(pipeline_, path(name).c_str(), 0);
   }
-  pid_t spawn(int flags, std::vector<const char*> words, int in_fd, int out_fd, int err_fd,
+  pid_t spawn(int flags, std::vector<std::string> words, int in_fd, int out_fd, int err_fd,
               int to_close = -1, char* const* environment = nullptr) {
-    if (words[0] == std::string("helper")) words[0] = PEX_TEST_HELPER;
-    words.push_back(nullptr);
+    if (words[0] == "helper") words[0] = PEX_TEST_HELPER;
+    argv_words argv(std::move(words));
     message_ = nullptr;
     code_ = 0;
-    char* const* argv = const_cast<char* const*>(words.data());
     return ops_->spawn_child(pipeline_, flags, argv[0], argv, environment, in_fd, out_fd, err_fd,
                              to_close, &message_, &code_);
   }
@@ -145,7 +143,7 @@ class PosixBackendTest : public testing::Test {
     close(saved);
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
   pex_pipeline* pipeline_ = pex_create_posix(0, "test", nullptr);
   const pex_backend_ops* ops_ = pipeline_->ops;
   const char* message_ = nullptr;
@@ -319,7 +317,7 @@ bool make_machine_differ(machine_setting setting) {
 // row's folder: a/prog may not be run, b/prog is the helper, b/s a script
 // without "#!", p a file.
 TEST_F(PosixBackendTest, StartsWhereTheMachineDiffers) {
-  using words = std::vector<const char*>;
+  using words = std::vector<std::string>;
   struct Case {
     const char* what;
     machine_setting setting = as_is;

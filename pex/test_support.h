@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -21,6 +20,7 @@
 
 #include "pex/test_support_posix.h"
 #endif
+#include "support/test_support.h"
 
 namespace pex_testing {
 
@@ -70,13 +70,6 @@ inline std::set<int> open_fds() {
 }
 #endif
 
-inline std::string read_file(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 inline std::set<int> read_fd_list(const std::string& name) {
   std::set<int> fds;
   std::istringstream in(read_file(name));
@@ -86,19 +79,6 @@ inline std::set<int> read_fd_list(const std::string& name) {
 }
 
 #ifndef _WIN32
-// A fresh directory for one scope, removed with its contents afterwards.
-struct temp_dir {
-  temp_dir() {
-    char pattern[] = "/tmp/pex_test.XXXXXX";
-    if (mkdtemp(pattern) != nullptr) name = pattern;
-  }
-  ~temp_dir() {
-    if (!name.empty()) std::system(("rm -rf '" + name + "'").c_str());
-  }
-  std::string path(const char* leaf) const { return name + "/" + leaf; }
-  std::string name;
-};
-
 // Sets a descriptor's flags for one scope.
 struct cloexec_guard {
   cloexec_guard(int fd, int flags) : fd(fd), saved(fcntl(fd, F_GETFD)) {

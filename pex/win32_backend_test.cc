@@ -19,8 +19,6 @@
 
 namespace {
 
-using pex_testing::read_file;
-
 // Loses the first lost_starts starts, as Wine at times does, then starts as
 // the system does; notes whether the environment was a terminated empty block.
 int lost_starts = 0;
@@ -52,15 +50,12 @@ class Win32BackendTest : public testing::Test {
   // Runs one final stage writing to a file, and waits for it.
   outcome run(const std::string& program, std::vector<std::string> words, int flags = 0,
               char* const* environment = nullptr) {
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    argv_words argv(std::move(words));
     std::string out = path("out.txt"), err = path("err.txt");
     pex_pipeline* p = pex_create_win32(0, "test", nullptr);
     outcome result;
-    const char* message =
-        pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv.data(), environment,
-                          out.c_str(), err.c_str(), &result.code);
+    const char* message = pex_add_stage_env(p, PEX_FINAL_STAGE | flags, program.c_str(), argv,
+                                            environment, out.c_str(), err.c_str(), &result.code);
     if (message != nullptr) result.message = message;
     if (message == nullptr) {
       EXPECT_EQ(pex_get_status(p, 1, &result.status), 1);
@@ -96,7 +91,7 @@ class Win32BackendTest : public testing::Test {
     return file;
   }
 
-  pex_testing::temp_dir dir_;
+  temp_dir dir_;
 };
 
 // Each argument reaches the child's C runtime byte for byte, and its
@@ -263,7 +258,7 @@ TEST_F(Win32BackendTest, TextAndBinaryModes) {
     pex_pipeline* p = pex_create_win32(PEX_PREFER_PIPES, "test", nullptr);
     FILE* in = pex_open_input_pipe(p, c.binary_in);
     ASSERT_NE(in, nullptr);
-    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("cat"), nullptr};
+    argv_words argv{PEX_TEST_HELPER, "cat"};
     int code = 0;
     int flags = (c.binary_in != 0 ? PEX_BINARY_IN : 0) | (c.binary_out != 0 ? PEX_BINARY_OUT : 0);
     ASSERT_EQ(pex_add_stage(p, flags, PEX_TEST_HELPER, argv, nullptr, nullptr, &code), nullptr);
@@ -282,7 +277,7 @@ TEST_F(Win32BackendTest, TextAndBinaryModes) {
 // ran in its job, which its end closes.
 TEST_F(Win32BackendTest, GrandchildEndsWithTheChild) {
   pex_pipeline* p = pex_create_win32(PEX_PREFER_PIPES, "test", nullptr);
-  char* argv[] = {const_cast<char*>(PEX_TEST_HELPER), const_cast<char*>("grandchild"), nullptr};
+  argv_words argv{PEX_TEST_HELPER, "grandchild"};
   int code = 0;
   ASSERT_EQ(pex_add_stage(p, 0, PEX_TEST_HELPER, argv, nullptr, nullptr, &code), nullptr);
   FILE* output = pex_output_stream(p, 0);
@@ -345,13 +340,7 @@ TEST_F(Win32BackendTest, ClosedOrRedirectedStandardHandles) {
     for (int slot : c.closed) _close(slot);
     std::set<int> before = pex_testing::open_fds();
     pex_pipeline* p = pex_create_win32(0, "test", nullptr);
-    char* argv[] = {const_cast<char*>(PEX_TEST_HELPER),
-                    const_cast<char*>("relay"),
-                    const_cast<char*>(PEX_TEST_HELPER),
-                    const_cast<char*>("std-handles"),
-                    report.data(),
-                    marker_value.data(),
-                    nullptr};
+    argv_words argv{PEX_TEST_HELPER, "relay", PEX_TEST_HELPER, "std-handles", report, marker_value};
     std::string fault;
     if (c.redirected) {
       FILE* in = pex_open_input_file(p, 0, input.c_str());

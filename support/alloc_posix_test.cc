@@ -12,20 +12,9 @@
 #include <string>
 
 #include "support/test_emulation.h"
+#include "support/test_support.h"
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Measured from environ, in static data just below the heap: a few
 // gigabytes at most, never a raw address.
@@ -92,7 +81,7 @@ void starve_data_segment() {
 // Requests of 0 are served as 1 byte, and a failure reports 1. Starving the
 // data segment makes even that fail; the sanitizers' allocator ignores the limit.
 TEST(CheckedAlloc, FailedZeroByteRequestReportsOneByte) {
-  if (kSanitized) GTEST_SKIP() << "the sanitizer allocator does not honour RLIMIT_DATA";
+  if (sanitized) GTEST_SKIP() << "the sanitizer allocator does not honour RLIMIT_DATA";
   SKIP_UNDER_EMULATION("qemu-user ignores RLIMIT_DATA, so nothing starves the heap");
   const std::function<void()> requests[] = {
       [] { checked_alloc(0); },
