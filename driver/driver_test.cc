@@ -47,7 +47,7 @@ bool stack_bounded = false;
 
 // Starts the program with standard output on out_fd; it inherits exactly
 // the descriptors, signal dispositions and mask the options describe.
-pid_t start(RunOptions& options, int out_fd, const fs::path& scratch) {
+pid_t start(run_options& options, int out_fd, const fs::path& scratch) {
   if (options.cwd.empty()) options.cwd = scratch.string();
   fs::path in = scratch / "stdin", err = scratch / "stderr";
   write_file(in, options.input, fs::perms(0644));
@@ -143,12 +143,12 @@ void WrapperTest::TearDown() {
   close(remover_end_);
 }
 
-Outcome WrapperTest::run(RunOptions options) {
+run_outcome WrapperTest::run(run_options options) {
   fs::path out = scratch_ / "stdout";
   int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t pid = start(options, out_fd, scratch_);
   close(out_fd);
-  Outcome outcome;
+  run_outcome outcome;
   if (pid <= 0) return outcome;
   int status;
   EXPECT_EQ(waitpid(pid, &status, 0), pid);
@@ -299,7 +299,7 @@ TEST_F(WrapperTest, SignalsToTheWrapperAloneReachTheTool) {
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    RunOptions options{program, {program}, run_env, "", "", {}, c.ignored, {SIGUSR2}};
+    run_options options{program, {program}, run_env, "", "", {}, c.ignored, {SIGUSR2}};
     options.terminal = slave;
     // Ends what a failed case leaves running: the paused tool never ends by itself.
     struct running {
@@ -370,7 +370,7 @@ TEST_F(WrapperTest, DeathBySignalIsReportedWithItsText) {
   for (int number : {SIGKILL, SIGTERM, SIGABRT, SIGRTMIN}) {
     if (under_emulation && number == SIGRTMIN) continue;  // skipped below, visibly
     SCOPED_TRACE(number);
-    Outcome outcome = run_installed("nm", {}, {"STAND_IN_SIGNAL=" + std::to_string(number)});
+    run_outcome outcome = run_installed("nm", {}, {"STAND_IN_SIGNAL=" + std::to_string(number)});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, tool + " terminated with signal " + std::to_string(number) + " [" +
                                strsignal(number) + "]\n");
@@ -437,11 +437,11 @@ TEST_F(WrapperTest, CoreDumpIsNamedWhenTheToolDumpedCore) {
       joined({"STAND_IN_SIGNAL=" + std::to_string(SIGSEGV), "STAND_IN_CORE=1"}, base_env());
   std::string tool = tool_dir(root_) + "nm";
   // Cores land in the scratch directory, the working directory of both runs.
-  Outcome direct = run({tool, {tool}, env});
+  run_outcome direct = run({tool, {tool}, env});
   ASSERT_EQ(direct.signal, SIGSEGV);
   std::string suffix = direct.core ? ", core dumped" : "";
 
-  Outcome outcome = run({program(), {program()}, env});
+  run_outcome outcome = run({program(), {program()}, env});
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err,
             tool + " terminated with signal 11 [" + strsignal(SIGSEGV) + "]" + suffix + "\n");
@@ -464,7 +464,7 @@ TEST_F(WrapperTest, MissingPluginEndsBeforeTheToolIsSought) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argv0 + (c.without_tool ? " without the tool" : ""));
     if (c.without_tool) fs::remove(tool_dir(root_) + "nm");
-    Outcome outcome = run({path, {c.argv0}, base_env(), "", "", {}});
+    run_outcome outcome = run({path, {c.argv0}, base_env(), "", "", {}});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, c.printed + ": Cannot find plugin '" + plugin_file_name + "'\n");
     EXPECT_FALSE(tool_ran());
@@ -487,15 +487,15 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperIsRefusedThroughALinkWithoutProcOrName) 
   Strings env{"PATH=" + on_path.parent_path().string()};
   // The sanitizer runtime cannot start without /proc.
 #if !defined(__SANITIZE_ADDRESS__)
-  RunOptions without_proc{program, {program}, env};
+  run_options without_proc{program, {program}, env};
   without_proc.without_proc = true;
-  Outcome outcome = run(without_proc);
+  run_outcome outcome = run(without_proc);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err,
             program + ": Cannot run '" + on_path.string() + "': it is this program itself\n");
 #endif
   env.push_back("VESK_EXEC_PREFIX=" + (root_ / "bin/").string());
-  Outcome nameless = run({program, {""}, env});
+  run_outcome nameless = run({program, {""}, env});
   EXPECT_EQ(nameless.err, std::string(own_program_name) + ": Cannot run '" + on_path.string() +
                               "': it is this program itself\n");
 }
@@ -530,7 +530,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
     else
       fs::create_symlink(c.ranlib, ranlib);
     // What the caller left in the variable does not hide the entries after it.
-    Outcome outcome = run_installed("nm", args, {"VESK_WRAPPER_CHAIN=junk"});
+    run_outcome outcome = run_installed("nm", args, {"VESK_WRAPPER_CHAIN=junk"});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, c.refuser + ": Cannot run '" + nm +
                                "': it leads back to a wrapper of this installation\n");
@@ -541,7 +541,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
   if (can_hide_proc) {
     fs::remove(nm);
     install_starter(nm, bin + "vesk-nm");
-    RunOptions without_proc{bin + "vesk-nm", joined({bin + "vesk-nm"}, args), base_env()};
+    run_options without_proc{bin + "vesk-nm", joined({bin + "vesk-nm"}, args), base_env()};
     without_proc.without_proc = true;
     EXPECT_EQ(run(without_proc).err, bin + "vesk-nm: Cannot run '" + nm +
                                          "': it leads back to a wrapper of this installation\n");
@@ -608,7 +608,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
   for (const auto& [value, without_proc, err] : chains) {
     SCOPED_TRACE(value);
     if (without_proc && !can_hide_proc) continue;
-    RunOptions options{
+    run_options options{
         bin + "vesk-nm", {bin + "vesk-nm"}, joined({"VESK_WRAPPER_CHAIN=" + value}, base_env())};
     options.without_proc = without_proc;
     EXPECT_EQ(run(options).err, err);
@@ -626,7 +626,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackThroughLinksOrScriptsIsRefused) {
     Strings env = joined(base_env(), extra);
     env.push_back("STAND_IN_ENVIRONMENT=" + environment);
     std::string program = bin + "vesk-nm";
-    RunOptions options{program, {program}, env};
+    run_options options{program, {program}, env};
     int out_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     pid_t pid = start(options, out_fd, scratch_);
     close(out_fd);
@@ -653,7 +653,7 @@ TEST_F(WrapperTest, LookupTraceShowsWhereTheProgramLooked) {
   std::string path = (base_ / "empty-path").string();
   Strings trace = base_env();
   trace.push_back("VESK_LOOKUP_TRACE=1");
-  Outcome outcome = run({program, {""}, trace});
+  run_outcome outcome = run({program, {""}, trace});
   EXPECT_EQ(outcome.err.substr(0, outcome.err.find("Looking")),
             "  - add prefix: " + tool_dir(root_) + "\n  - add prefix: " + libexec_path(root_) +
                 "\nConvert string '" + path + "' into prefixes, separator = ':'\n" +
@@ -674,7 +674,7 @@ TEST_F(WrapperTest, InstallationDirectoriesAreSearchedInOrder) {
   write_file(tool_bin + plugin_file_name, "", fs::perms(0644));
   write_file(file(libexec_path(root_)) / plugin_file_name, "", fs::perms(0644));
   install_copy(STAND_IN_TOOL_PATH, file(libexec_path(root_)) / "nm");
-  Outcome outcome = run_installed("nm", {});
+  run_outcome outcome = run_installed("nm", {});
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(recorded(), (Strings{libexec + "nm", "--plugin", tool_bin + plugin_file_name}));
 
@@ -701,7 +701,7 @@ TEST_F(WrapperTest, ToolThatCannotBeStartedIsAnEngineFailure) {
   getrlimit(RLIMIT_FSIZE, &saved);
   rlimit small = {4096, saved.rlim_max};
   setrlimit(RLIMIT_FSIZE, &small);
-  Outcome outcome = run_installed("nm", {std::string(8192, 'x')});
+  run_outcome outcome = run_installed("nm", {std::string(8192, 'x')});
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm: spawn\n");
@@ -726,7 +726,7 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   }
   fs::remove(record_);
   const Strings args = args_of(low);
-  Outcome outcome = run({program(), joined({program()}, args), env});
+  run_outcome outcome = run({program(), joined({program()}, args), env});
   EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
   Strings got = recorded();
   ASSERT_EQ(got.size(), 4u);
@@ -740,7 +740,7 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
   if (!under_emulation) {
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-    RunOptions counting{
+    run_options counting{
         program(), joined({program()}, args),
         joined({"STAND_IN_PAUSE=1", "STAND_IN_COUNT=" + std::to_string(SIGXFSZ)}, env)};
     pid_t wrapper = start(counting, out[1], scratch_);
@@ -753,7 +753,7 @@ TEST_F(WrapperTest, LinePushedPastTheLimitGoesInAResponseFile) {
     waitpid(wrapper, &status, 0);
     EXPECT_EQ(status, 1 << 8);
   }
-  RunOptions without_input{program(), joined({program()}, args), env};
+  run_options without_input{program(), joined({program()}, args), env};
   without_input.closed = {0};
   EXPECT_EQ(run(without_input).exit_code, 0);
   EXPECT_TRUE(fs::is_empty(temp));

@@ -131,7 +131,7 @@ std::wstring environment_block(const Strings& env) {
 // Starts the program, standard output on `out`, standard input on `in` (which
 // it closes; null: options.input), with every inheritable handle of the
 // test's; the process handle, or null.
-HANDLE start(const RunOptions& options, HANDLE out, const fs::path& scratch, HANDLE in = nullptr,
+HANDLE start(const run_options& options, HANDLE out, const fs::path& scratch, HANDLE in = nullptr,
              DWORD flags = 0) {
   fs::path in_path = scratch / "stdin", err_path = scratch / "stderr";
   std::ofstream(in_path, std::ios::binary) << options.input;
@@ -190,12 +190,12 @@ void WrapperTest::TearDown() {
   EXPECT_FALSE(error) << native(base_) << ": " << error.message();
 }
 
-Outcome WrapperTest::run(RunOptions options) {
+run_outcome WrapperTest::run(run_options options) {
   fs::path out_path = scratch_ / "stdout";
   HANDLE out = inheritable_file(out_path, true);
   HANDLE process = start(options, out, scratch_);
   CloseHandle(out);
-  Outcome outcome;
+  run_outcome outcome;
   if (process == nullptr) return outcome;
   EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
   DWORD code = 0xDEADBEEF;
@@ -309,7 +309,7 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
       SCOPED_TRACE(env[1]);
       fs::remove(record_);
       fs::remove(record_.string() + ".rsp");
-      Outcome outcome = run_installed("nm", args, env);
+      run_outcome outcome = run_installed("nm", args, env);
       if (folder.empty()) {
         EXPECT_EQ(outcome.exit_code, 1);
         EXPECT_EQ(outcome.err,
@@ -329,7 +329,7 @@ TEST_F(WrapperTest, CommandLineBeyondTheLimitGoesThroughAResponseFile) {
     // A character the code page cannot hold would reach the tool as another.
     if (GetACP() == CP_UTF8) continue;
     args[1] = "\xe6\x97\xa5.o";
-    Outcome outcome = run_installed("nm", args, temp_cases[0].first);
+    run_outcome outcome = run_installed("nm", args, temp_cases[0].first);
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, "Error running " + tool_dir(root_) + "nm.exe: write response file\n");
     EXPECT_TRUE(fs::is_empty(temp));
@@ -399,7 +399,7 @@ TEST_F(WrapperTest, ToolInheritsOnlyItsStandardHandles) {
   // The stand-in run directly with inheritance sees the handle: the check can fail.
   std::string tool = tool_dir(root_) + "nm.exe";
   EXPECT_EQ(run({tool, {tool}, env}).out, "leaked");
-  Outcome outcome = run({program(), {program()}, env, "piped input\n"});
+  run_outcome outcome = run({program(), {program()}, env, "piped input\n"});
   EXPECT_EQ(outcome.out, "piped input\n");
   EXPECT_EQ(outcome.exit_code, 0);
   CloseHandle(marker);

@@ -29,7 +29,7 @@ TEST_F(WrapperTest, EveryArgumentReachesTheToolUnchangedAndInOrder) {
     for (const Strings& args : joined(shared_argument_cases, platform_argument_cases())) {
       SCOPED_TRACE(tool + " with " + std::to_string(args.size()) + " arguments");
       fs::remove(record_);
-      Outcome outcome = run_installed(tool, args);
+      run_outcome outcome = run_installed(tool, args);
       EXPECT_EQ(outcome.exit_code, 0);
       EXPECT_EQ(outcome.err, "");
       EXPECT_EQ(recorded(), expected_args(root_, tool, args));
@@ -48,9 +48,9 @@ TEST_F(WrapperTest, ExitStatusOfTheToolBecomesOurs) {
   const std::string tool = tool_dir(root_) + "nm" + exe;
   for (const ExitCase& c : joined(cases, platform_exit_cases())) {
     SCOPED_TRACE(c.env + (c.ignored.empty() ? "" : ", signals ignored"));
-    RunOptions options{program(), {program(), "x"}, joined({c.env}, base_env())};
+    run_options options{program(), {program(), "x"}, joined({c.env}, base_env())};
     options.ignored = c.ignored;
-    Outcome outcome = run(options);
+    run_outcome outcome = run(options);
     EXPECT_EQ(outcome.exit_code, c.code);
     EXPECT_EQ(outcome.err, c.line.empty() ? "" : tool + c.line);
   }
@@ -82,7 +82,7 @@ TEST_F(WrapperTest, ToolUnderItsPrefixedNameIsFoundOnPath) {
       fs::remove(record_);
       Strings env = {"STAND_IN_RECORD=" + native(record_)};
       if (!c.setting.empty()) env.insert(env.begin(), c.setting);
-      Outcome outcome = run(
+      run_outcome outcome = run(
           {program(tool), {program(tool), "x.o"}, env, "", c.from_holder ? native(holder) : ""});
       if (c.found.empty()) {
         EXPECT_EQ(outcome.exit_code, 1);
@@ -134,11 +134,11 @@ TEST_F(WrapperTest, TreeWorksWhereverItLiesAndHoweverItIsStarted) {
     }
     fs::remove(record_);
     std::string started = c.program.empty() ? program_in(tree) : c.program;
-    Outcome outcome = run({started,
-                           {c.argv0.empty() ? started : c.argv0, "m"},
-                           joined(c.env, base_env()),
-                           "",
-                           c.cwd});
+    run_outcome outcome = run({started,
+                               {c.argv0.empty() ? started : c.argv0, "m"},
+                               joined(c.env, base_env()),
+                               "",
+                               c.cwd});
     EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(recorded(), expected_args(tree, "nm", {"m"}));
@@ -166,7 +166,7 @@ TEST_F(WrapperTest, ExecPrefixWithoutTrailingSeparatorFindsNothing) {
   };
   for (const auto& [prefix, cwd] : cases) {
     SCOPED_TRACE(prefix);
-    Outcome outcome =
+    run_outcome outcome =
         run({program(), {program()}, joined({"VESK_EXEC_PREFIX=" + prefix}, base_env()), "", cwd});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, program() + ": Cannot find plugin '" + plugin_file_name + "'\n");
@@ -188,7 +188,7 @@ TEST_F(WrapperTest, ToolThatIsTheWrapperItselfIsRefused) {
   for (const auto& [link, found] : cases) {
     SCOPED_TRACE(link);
     fs::create_hard_link(file(program()), file(link));
-    Outcome outcome =
+    run_outcome outcome =
         run({program(), {program()}, {"PATH=" + native(on_path.parent_path()), base_env()[1]}});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, program() + ": Cannot run '" + found + "': it is this program itself\n");
@@ -214,7 +214,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
     else
       install_copy(STAND_IN_TOOL_PATH, file(ranlib));
     // What the caller left in the variable does not hide the entries after it.
-    Outcome outcome = run_installed(
+    run_outcome outcome = run_installed(
         "nm", args, {"VESK_EXEC_PREFIX=" + slashed(root_) + "/bin/", "VESK_WRAPPER_CHAIN=junk"});
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(outcome.err, nm + ": Cannot run '" + nm + leads_back);
@@ -222,7 +222,7 @@ TEST_F(WrapperTest, ToolThatLeadsBackToAWrapperIsRefused) {
   }
   // A wrapper the tool starts in turn sees the one above as its grandparent.
   fs::remove(file(nm)), fs::remove(file(ranlib));
-  Outcome outcome = run_installed("nm", args, install_starter(file(nm), program()));
+  run_outcome outcome = run_installed("nm", args, install_starter(file(nm), program()));
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.err, program() + ": Cannot run '" + nm + leads_back);
 }
@@ -241,9 +241,9 @@ TEST_F(WrapperTest, StandardStreamsPassThroughOrAreClosed) {
     SCOPED_TRACE(std::to_string(closed.size()) + (with_plugin ? "" : " without the plugin"));
     fs::remove(record_);
     if (!with_plugin) fs::remove(file(plugin_path(root_)));
-    RunOptions options{program(), {program(), "q"}, joined({"STAND_IN_EXIT=5"}, base_env())};
+    run_options options{program(), {program(), "q"}, joined({"STAND_IN_EXIT=5"}, base_env())};
     options.closed = closed;
-    Outcome outcome = run(options);
+    run_outcome outcome = run(options);
     EXPECT_EQ(outcome.exit_code, with_plugin ? 5 : 1);
     EXPECT_EQ(outcome.signal, 0);
     EXPECT_EQ(recorded(), with_plugin ? expected_args(root_, "nm", {"q"}) : Strings{});

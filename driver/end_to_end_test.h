@@ -78,7 +78,7 @@ inline Strings null_ended(const std::string& text) {
   return pieces;
 }
 
-struct Outcome {
+struct run_outcome {
   long long exit_code = -1;  // -1 when the program died by a signal
   int signal = 0;
   bool core = false;
@@ -86,7 +86,7 @@ struct Outcome {
   std::string err;  // "\r\n" read as "\n"
 };
 
-struct RunOptions {
+struct run_options {
   std::string program;  // file to execute; argv[0] may differ
   Strings argv;
   Strings env;  // a name's first entry counts; on Windows over the test's own
@@ -135,7 +135,7 @@ class WrapperTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  Outcome run(RunOptions options);
+  run_outcome run(run_options options);
 
   // Each platform's rows beyond the shared ones, over this test's own files:
   // `dir` holds the prefixed tools, as does `holder`; `moved` is the tree.
@@ -185,7 +185,7 @@ class WrapperTest : public testing::Test {
   }
 
   // Runs bin/vesk-<tool> by its full path, `env` ahead of the base environment.
-  Outcome run_installed(const std::string& tool, const Strings& args, const Strings& env = {}) {
+  run_outcome run_installed(const std::string& tool, const Strings& args, const Strings& env = {}) {
     return run({program(tool), joined({program(tool)}, args), joined(env, base_env())});
   }
 
