@@ -13,7 +13,7 @@ namespace {
 
 // The parent of `pid` as /proc tells it, or -1.
 pid_t parent_of(pid_t pid) {
-  char name[40] = "/proc/";
+  char name[80] = "/proc/";  // room for any number append_digits writes
   strcpy(append_digits(name + strlen(name), static_cast<unsigned long long>(pid), 10), "/stat");
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;

@@ -68,7 +68,7 @@ bool meant_for_tool(int signal_number, const siginfo_t* info) {
 // /proc/<tool>/status tells them (16 hexadecimal digits, bit n-1 for n).
 bool pending_in(pid_t tool, int signal_number) {
   if (signal_number > 64) return false;
-  char name[40] = "/proc/";
+  char name[80] = "/proc/";  // room for any number append_digits writes
   strcpy(append_digits(name + strlen(name), static_cast<unsigned>(tool), 10), "/status");
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
